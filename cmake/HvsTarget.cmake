@@ -1,0 +1,15 @@
+# Shared compile settings for the project's own targets (never for third-party code).
+function(hvs_target_defaults target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${HVS_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${HVS_WERROR}>:-Werror>)
+  endif()
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
+# A library of the project: one per folder.
+function(hvs_library name)
+  add_library(${name} STATIC ${ARGN})
+  hvs_target_defaults(${name})
+endfunction()

@@ -1,0 +1,82 @@
+// Reads with written-back defaults and writes of REG_SZ values in the program's registry key.
+#include "config/settings_store.h"
+
+#include <vector>
+
+namespace hvs {
+
+SettingsStore::SettingsStore(LogFile& log, platform::RegistryKey root)
+    : log_(log), root_(std::move(root)) {}
+
+void SettingsStore::Open() {
+  key_.Close();
+  open_ = root_.Create(kProgramKeyPath, platform::kKeyAllAccess, key_) == platform::kSuccess;
+  if (!open_) log_.Log("Creating HVS registry key failed");
+
+  platform::RegistryKey reports;
+  if (root_.Create(kReportsKeyPath, platform::kKeyAllAccess, reports) == platform::kSuccess) {
+    ReadValue(reports, "SOAPUsername", "", true);
+    ReadValue(reports, "SOAPPassword", "", true);
+  }
+}
+
+std::string SettingsStore::GetString(std::string_view name, std::string_view defaultValue) {
+  Open();
+  if (!open_) return std::string(defaultValue);
+  return ReadValue(key_, name, defaultValue, true);
+}
+
+bool SettingsStore::OpenTaskKey(std::string_view taskName, platform::RegistryKey& subkey) {
+  if (key_.Create(taskName, platform::kKeyAllAccess, subkey) == platform::kSuccess) return true;
+  log_.Log("Creating task registry key failed");
+  return false;
+}
+
+std::string SettingsStore::GetTaskValue(std::string_view taskName, std::string_view name,
+                                        std::string_view defaultValue) {
+  Open();
+  platform::RegistryKey subkey;
+  if (!open_ || !OpenTaskKey(taskName, subkey)) return std::string(defaultValue);
+  return ReadValue(subkey, name, defaultValue, true);
+}
+
+void SettingsStore::SetTaskValue(std::string_view taskName, std::string_view name,
+                                 std::string_view value) {
+  Open();
+  platform::RegistryKey subkey;
+  if (open_ && OpenTaskKey(taskName, subkey)) WriteValue(subkey, name, value);
+}
+
+std::string SettingsStore::ReadMachineValue(std::string_view keyPath, std::string_view name,
+                                            std::string_view defaultValue) const {
+  platform::RegistryKey key;
+  if (root_.Open(keyPath, platform::kKeyQueryValue, key) != platform::kSuccess)
+    return std::string(defaultValue);
+  return ReadValue(key, name, defaultValue, false);
+}
+
+std::string SettingsStore::ReadValue(const platform::RegistryKey& key, std::string_view name,
+                                     std::string_view defaultValue, bool writeIfMissing) const {
+  std::uint32_t size = 0;
+  if (key.QueryValue(name, nullptr, nullptr, &size) != platform::kSuccess) {
+    if (writeIfMissing) WriteValue(key, name, defaultValue);
+    return std::string(defaultValue);
+  }
+  std::vector<char> data(static_cast<std::size_t>(size) + 1, '\0');
+  if (key.QueryValue(name, nullptr, data.data(), &size) != platform::kSuccess)
+    return std::string(defaultValue);
+  // The text ends at the first NUL, so values stored with a terminating NUL read alike.
+  data[size] = '\0';
+  std::string text(data.data());
+  return text.empty() ? std::string(defaultValue) : text;
+}
+
+void SettingsStore::WriteValue(const platform::RegistryKey& key, std::string_view name,
+                               std::string_view value) const {
+  // Without a terminating NUL: the data size is the text's length.
+  if (key.SetValue(name, platform::kRegSz, value.data(), static_cast<std::uint32_t>(value.size())) !=
+      platform::kSuccess)
+    log_.Log("Could not write registry key");
+}
+
+}  // namespace hvs

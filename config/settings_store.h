@@ -1,0 +1,54 @@
+// The program's own registry key, the per-task values, and read-only lookups of other keys.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "log/log_file.h"
+#include "platform/registry.h"
+
+namespace hvs {
+
+inline constexpr std::string_view kProgramKeyPath = "SOFTWARE\\Sorvane\\HVS";
+inline constexpr std::string_view kReportsKeyPath = "SOFTWARE\\Sorvane\\Meridel Server\\ZAVReports";
+
+// Keeps "SOFTWARE\Sorvane\HVS" open between operations and opens it again at each one, so a
+// key deleted meanwhile is recreated. Failures become a log line and the caller's default;
+// nothing throws. Used from the service thread only.
+class SettingsStore {
+ public:
+  // `log` is not owned and must outlive the store. `root` is the key that every path is
+  // relative to: HKEY_LOCAL_MACHINE except in tests.
+  explicit SettingsStore(LogFile& log,
+                         platform::RegistryKey root = platform::RegistryKey::LocalMachine());
+
+  // (Re)opens the program's key and makes sure the reporting application's key holds
+  // "SOAPUsername" and "SOAPPassword". Logs "Creating HVS registry key failed" on failure.
+  void Open();
+  bool IsOpen() const { return open_; }
+
+  // Value `name` of the program's key; `defaultValue` (written back when absent) otherwise.
+  std::string GetString(std::string_view name, std::string_view defaultValue);
+  // Value `name` of the subkey named `taskName` (nested on `\`; empty: the program's key).
+  std::string GetTaskValue(std::string_view taskName, std::string_view name,
+                           std::string_view defaultValue);
+  void SetTaskValue(std::string_view taskName, std::string_view name, std::string_view value);
+
+  // Value `name` of `keyPath` under the root, opened for query only; never creates or writes.
+  std::string ReadMachineValue(std::string_view keyPath, std::string_view name,
+                               std::string_view defaultValue) const;
+
+ private:
+  std::string ReadValue(const platform::RegistryKey& key, std::string_view name,
+                        std::string_view defaultValue, bool writeIfMissing) const;
+  void WriteValue(const platform::RegistryKey& key, std::string_view name,
+                  std::string_view value) const;
+  bool OpenTaskKey(std::string_view taskName, platform::RegistryKey& subkey);
+
+  LogFile& log_;
+  platform::RegistryKey root_;
+  platform::RegistryKey key_;
+  bool open_ = false;
+};
+
+}  // namespace hvs

@@ -1,0 +1,103 @@
+// The fixed variable definitions, and reading their values from the registry.
+#include "config/variable_table.h"
+
+#include <array>
+
+#include "config/match_first_group.h"
+
+namespace hvs {
+
+namespace {
+
+constexpr std::string_view kDatabaseKey = "SOFTWARE\\Sorvane\\Meridel Server\\Database";
+constexpr std::string_view kInstallerKey = "SOFTWARE\\Sorvane\\Meridel Server\\Installer";
+constexpr std::string_view kPallodexKey = "SOFTWARE\\Sorvane\\Meridel Server\\Pallodex";
+constexpr std::string_view kClientSettings = "SOFTWARE\\Sorvane\\MeridelClient\\Settings\\Client\\";
+
+// Skips a lower-case "http://" or "https://"; the host runs up to the first ":".
+constexpr std::string_view kHostPattern = R"re(^(?:https?:\/\/)?([^\:]*).*)re";
+
+// The order shows in the values: SOAPURL is formed after ZAVHOST is read but before LMHTTP,
+// so it takes the host of this refresh and the LMHTTP of the one before.
+constexpr std::array<std::string_view, 20> kRefreshOrder = {
+    "ZAVHOST",          "ZAVHTTP",         "DATABASEDSN",   "DATABASEPASSWORD",
+    "DATABASEUSER",     "PROXYAUTODETECT", "PROXYPASSWORD", "PROXYPORT",
+    "PROXYURL",         "PROXYUSER",       "REPORTINGDSN",  "REPORTINGPASSWORD",
+    "REPORTINGUSERNAME", "SOAPHOST",       "SOAPPASSWORD",  "SOAPPORT",
+    "SOAPURL",          "SOAPUSERNAME",    "SOAPUSESSL",    "LMHTTP"};
+
+VariableDefinition Registry(std::string_view keyPath, std::string_view valueName,
+                            std::string_view defaultValue = "", bool secret = false) {
+  return {std::string(keyPath), std::string(valueName), std::string(defaultValue), "", secret,
+          false};
+}
+
+VariableDefinition Secret(std::string_view keyPath, std::string_view valueName) {
+  return Registry(keyPath, valueName, "", true);
+}
+
+VariableDefinition Computed(std::string_view templateText) {
+  return Registry("", "", templateText);
+}
+
+VariableDefinition ClientSetting(std::string_view setting, std::string_view defaultValue = "",
+                                 bool secret = false) {
+  return Registry(std::string(kClientSettings) + std::string(setting), "value", defaultValue,
+                  secret);
+}
+
+std::map<std::string, VariableDefinition> Definitions() {
+  return {
+      {"DATABASEDSN", Registry(kDatabaseKey, "DSN", "zav_svmeridel")},
+      {"DATABASEUSER", Registry(kDatabaseKey, "User")},
+      {"DATABASEPASSWORD", Secret(kDatabaseKey, "Password")},
+      {"SOAPUSESSL", ClientSetting("_Lumisto_HTTPServer_UseSSLFlag", "0")},
+      {"ZAVHOST",
+       {std::string(kInstallerKey), "Hostname", "127.0.0.1", std::string(kHostPattern), false,
+        true}},
+      {"ZAVHTTP", Registry(kInstallerKey, "Hostname", "http://127.0.0.1:52311")},
+      {"SOAPPORT", ClientSetting("_Lumisto_HTTPServer_PortNumber", "80")},
+      {"LMHTTP", Registry(kReportsKeyPath, "LMHTTP", "http://%ZAVHOST%")},
+      {"SOAPURL", Computed("%LMHTTP%/lumisto?wsdl")},
+      {"SOAPUSERNAME", Registry(kReportsKeyPath, "SOAPUsername")},
+      {"SOAPHOST", Registry(kReportsKeyPath, "SOAPHost", "%ZAVHOST%")},
+      {"SOAPPASSWORD", Secret(kReportsKeyPath, "SOAPPassword")},
+      {"REPORTINGDSN", Registry(kPallodexKey, "LocalDBDSN", "LocalZAVReportingServer")},
+      {"REPORTINGUSERNAME", Registry(kPallodexKey, "Username")},
+      {"REPORTINGPASSWORD", Secret(kPallodexKey, "Password")},
+      {"PROXYURL", ClientSetting("_ZAVClient_Comm_ProxyServer")},
+      {"PROXYPORT", ClientSetting("_ZAVClient_Comm_ProxyPort")},
+      {"PROXYUSER", ClientSetting("_ZAVClient_Comm_ProxyUser")},
+      {"PROXYPASSWORD", ClientSetting("_ZAVClient_Comm_ProxyPassword", "", true)},
+      {"PROXYAUTODETECT", ClientSetting("_ZAVClient_Comm_ProxyAutoDetect")},
+  };
+}
+
+}  // namespace
+
+VariableTable::VariableTable(SettingsStore& settings, LogFile& log)
+    : settings_(settings), log_(log), definitions_(Definitions()) {
+  Refresh();
+}
+
+void VariableTable::Refresh() {
+  for (const std::string_view name : kRefreshOrder) {
+    const auto entry = definitions_.find(std::string(name));
+    if (entry != definitions_.end()) Resolve(entry->first, entry->second);
+  }
+}
+
+void VariableTable::Resolve(const std::string& name, const VariableDefinition& definition) {
+  std::string value;
+  if (definition.keyPath.empty()) {
+    // Marked as under way, so that a stored value that leads back here is not expanded again.
+    value = ExpandAs(name, definition.defaultValue);
+  } else {
+    value = settings_.ReadMachineValue(definition.keyPath, definition.valueName,
+                                       definition.defaultValue);
+    if (definition.extractHost) value = MatchFirstGroup(definition.pattern, value);
+  }
+  values_[name] = std::move(value);
+}
+
+}  // namespace hvs

@@ -1,0 +1,129 @@
+// Line writing, stamps and the daily roll-over of the service log.
+#include "log/log_file.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace hvs {
+
+namespace {
+
+constexpr std::int64_t kRetentionSeconds = 14 * 24 * 60 * 60;
+
+std::string FormatTime(const std::tm& local, const char* format) {
+  char buffer[80];
+  const std::size_t length = std::strftime(buffer, sizeof buffer, format, &local);
+  return std::string(buffer, length);
+}
+
+std::string LocalDate(std::int64_t time) {
+  std::tm local {};
+  return platform::ToLocalTime(time, local) ? FormatTime(local, "%Y%m%d") : std::string();
+}
+
+}  // namespace
+
+std::string FormatZoneOffset(const platform::ZoneInformation* zone) {
+  std::int32_t bias = 0;
+  if (zone != nullptr) {
+    bias = zone->bias;
+    if (zone->status == platform::ZoneInformation::Status::Daylight) bias += zone->daylightBias;
+  }
+  const std::int32_t offset = -bias;
+  const std::int32_t magnitude = offset < 0 ? -offset : offset;
+  char text[8];
+  std::snprintf(text, sizeof text, "%c%02d%02d", offset < 0 ? '-' : '+',
+                static_cast<int>((magnitude / 60) % 100), static_cast<int>(magnitude % 60));
+  return text;
+}
+
+std::string FormatStamp(const std::tm& local, const platform::ZoneInformation* zone) {
+  return FormatTime(local, "%a, %d %b %Y %X") + " " + FormatZoneOffset(zone);
+}
+
+std::string EchoText(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    shown += line[i];
+    if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
+  }
+  return shown;
+}
+
+LogFile::LogFile(bool echo, const platform::Clock& clock) : echo_(echo), clock_(clock) {}
+
+void LogFile::Init(std::string directory, std::string fileName) {
+  directory_ = std::move(directory);
+  fileName_ = std::move(fileName);
+  const auto dot = fileName_.rfind('.');
+  if (dot == std::string::npos) {
+    baseName_ = extension_ = fileName_;
+  } else {
+    baseName_ = fileName_.substr(0, dot);
+    extension_ = fileName_.substr(dot + 1);
+  }
+}
+
+std::string LogFile::LiveFilePath() const { return platform::JoinPath(directory_, fileName_); }
+
+std::string LogFile::Stamp() const {
+  std::tm local {};
+  platform::ToLocalTime(clock_.Now(), local);
+  platform::ZoneInformation zone;
+  const bool known = platform::CurrentZone(zone);
+  return FormatStamp(local, known ? &zone : nullptr);
+}
+
+void LogFile::Log(std::string_view message) {
+  std::string line = "[" + Stamp() + "] ";
+  line += message;
+  line += "\r\n";
+  platform::AppendToFile(LiveFilePath(), line);
+  if (echo_) {
+    const std::string shown = EchoText(line);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+    std::fflush(stdout);
+  }
+}
+
+void LogFile::LogFormat(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list measuring;
+  va_copy(measuring, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measuring);
+  va_end(measuring);
+  std::vector<char> text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size(), format, arguments);
+  va_end(arguments);
+  Log(std::string_view(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0));
+}
+
+void LogFile::RollOver() {
+  const std::int64_t now = clock_.Now();
+  std::tm local {};
+  if (!platform::ToLocalTime(now, local)) return;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;  // tm_isdst stays as the conversion gave it
+  const std::int64_t midnight = platform::FromLocalTime(local);
+  const std::int64_t limit = midnight - kRetentionSeconds;
+
+  std::vector<platform::FileEntry> found;
+  platform::FindFiles(LiveFilePath(), found);
+  if (!found.empty() && platform::FileTimeToSeconds(found.front().lastWriteTime) < midnight) {
+    const std::string date = LocalDate(platform::FileTimeToSeconds(found.front().creationTime));
+    platform::RenameFile(platform::JoinPath(directory_, found.front().name),
+                         platform::JoinPath(directory_, baseName_ + date + "." + extension_));
+  }
+
+  platform::FindFiles(platform::JoinPath(directory_, baseName_ + "*." + extension_), found);
+  for (const auto& entry : found) {
+    if (platform::FileTimeToSeconds(entry.lastWriteTime) < limit)
+      platform::RemoveFile(platform::JoinPath(directory_, entry.name));
+  }
+}
+
+}  // namespace hvs

@@ -1,0 +1,62 @@
+// The service's dated text log: one stamped line per event, rolled over daily.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace hvs {
+
+// Appends "[" stamp "] " message CR LF to <directory>\<fileName>; the file is open only
+// for the one write. Never fails towards the caller: a line that cannot be written is lost.
+// Used from the service thread only; no lock.
+class LogFile {
+ public:
+  // `echo` also shows every line on standard output (the service runs in the foreground).
+  explicit LogFile(bool echo, const platform::Clock& clock = platform::SystemClock());
+
+  // Stores the directory (no trailing separator) and the live file's name, split at its
+  // last "." into base name and extension (both the whole name when it has no ".").
+  void Init(std::string directory, std::string fileName);
+
+  void Log(std::string_view message);
+  // printf-style formatting, then Log. Callers double "%" in interpolated task texts.
+  void LogFormat(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+
+  // Renames the live file to <base><creation date>.<ext> when it was last written before
+  // today's local midnight, then deletes every <base>*.<ext> not written for 14 days.
+  void RollOver();
+
+  const std::string& directory() const { return directory_; }
+  const std::string& fileName() const { return fileName_; }
+  const std::string& baseName() const { return baseName_; }
+  const std::string& extension() const { return extension_; }
+  bool echo() const { return echo_; }
+
+ private:
+  std::string LiveFilePath() const;
+  std::string Stamp() const;
+
+  bool echo_;
+  const platform::Clock& clock_;
+  std::string directory_;
+  std::string fileName_;
+  std::string baseName_;
+  std::string extension_;
+};
+
+// " +hhmm" / " -hhmm" part of a stamp: minutes east of UTC from the zone's bias, with the
+// daylight bias added only in daylight-saving time; "+0000" when the zone is unknown (null).
+std::string FormatZoneOffset(const platform::ZoneInformation* zone);
+// "%a, %d %b %Y %X" of `local`, a blank, and the zone offset.
+std::string FormatStamp(const std::tm& local, const platform::ZoneInformation* zone);
+// What the console shows of a line: each "%%" as one "%".
+std::string EchoText(std::string_view line);
+
+}  // namespace hvs

@@ -1,0 +1,66 @@
+// Files and directories: paths in the platform's own form, file times in 100 ns since 1601.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/unique_any.h"
+
+namespace platform {
+
+// 100 ns units since 1601-01-01 00:00 UTC on every target, so that times compare alike.
+using FileTime = std::uint64_t;
+
+// The separator of path levels: `\` on Windows, `/` on POSIX.
+char PathSeparator() noexcept;
+// `directory` + separator + `name`.
+std::string JoinPath(std::string_view directory, std::string_view name);
+
+// Full path of the running executable; empty when it cannot be found.
+std::string ProgramPath();
+
+// Creates one directory; 183 when it exists already.
+Error CreateDirectory(const std::string& path);
+
+struct FileEntry {
+  std::string name;  // without directory
+  bool isDirectory = false;
+  FileTime creationTime = 0;  // where the file system has no birth time: the last write
+  FileTime lastWriteTime = 0;
+};
+
+// Lists the entries of one directory that match `pattern` = directory + separator +
+// a name with `*` and `?`, compared without regard to case as the Windows search does.
+// "." and ".." are never listed. 2 or 3 when the directory cannot be searched; a
+// pattern that matches nothing is success with no entries.
+Error FindFiles(const std::string& pattern, std::vector<FileEntry>& entries);
+
+// Appends `data` to the file, creating it when absent. The file is open only for the
+// call; on Windows other programs may read it meanwhile but not write it.
+Error AppendToFile(const std::string& path, std::string_view data);
+
+// Renames a file; fails (183) instead of replacing an existing `to`.
+Error RenameFile(const std::string& from, const std::string& to);
+Error RemoveFile(const std::string& path);
+
+namespace detail {
+void CloseFile(std::intptr_t file) noexcept;
+}
+
+// A file opened for reading without sharing it with other writers.
+class InputFile {
+ public:
+  // 0 on success; 2 when absent, 5 when denied or a directory, 32 when shared away.
+  Error Open(const std::string& path);
+  // Reads up to `capacity` bytes; `count` 0 at the end of the file.
+  Error Read(void* buffer, std::uint32_t capacity, std::uint32_t& count);
+  void Close() noexcept { file_.reset(); }
+
+ private:
+  UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}> file_;
+};
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+// The stop event on POSIX: an eventfd whose counter is never read back.
+#include "platform/event.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/errno_map.h"
+
+namespace platform {
+
+// No other process can reach an eventfd by a name, so the name is not used.
+Error Event::Create(const std::string& /*name*/) {
+  handle_.reset(::eventfd(0, EFD_CLOEXEC));
+  return handle_ ? kSuccess : posix::LastErrno();
+}
+
+Error Event::Set() {
+  if (!handle_) return kInvalidHandle;
+  // Nobody reads the counter, so once above zero it keeps every poll on it readable.
+  const std::uint64_t one = 1;
+  while (::write(static_cast<int>(handle_.get()), &one, sizeof one) < 0) {
+    if (errno != EINTR) return posix::LastErrno();
+  }
+  return kSuccess;
+}
+
+}  // namespace platform

@@ -1,0 +1,258 @@
+// Processes on Linux: fork and exec without a shell, one poll on a pidfd and an eventfd,
+// and the running executables read from /proc.
+#include "platform/process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/command_line.h"
+#include "platform/posix/errno_map.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+using UniqueFd = UniqueAny<int, &::close, -1>;
+using UniqueDir = UniqueAny<DIR*, &::closedir>;
+
+constexpr std::size_t kMaxProcesses = 1024;
+constexpr std::size_t kMaxNameLength = 49;
+
+// The files execvp would try for `program`, in its order.
+std::vector<std::string> ExecutableCandidates(const std::string& program) {
+  if (program.empty()) return {};
+  if (program.find('/') != std::string::npos) return {program};
+  const char* path = std::getenv("PATH");
+  std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";  // execvp's default
+  std::vector<std::string> candidates;
+  for (;;) {
+    const std::size_t colon = directories.find(':');
+    const std::string_view directory = directories.substr(0, colon);
+    // An empty entry stands for the working directory.
+    candidates.push_back(directory.empty() ? program : std::string(directory) + '/' + program);
+    if (colon == std::string_view::npos) return candidates;
+    directories.remove_prefix(colon + 1);
+  }
+}
+
+int HighestDescriptor() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur > INT_MAX) return INT_MAX;
+  return static_cast<int>(limit.rlim_cur) - 1;
+}
+
+// --- In the child, between fork and exec: async-signal-safe calls only. ---
+
+// Handlers fall away at exec by themselves; ignored signals and the blocked mask would
+// not, and a program started on Windows inherits neither.
+void ResetSignals() {
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// Descriptors that other code opened without O_CLOEXEC must not reach the program either.
+void MarkDescriptorsCloseOnExec(int highest) {
+  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  for (int fd = 3; fd <= highest; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // kernels before 5.11
+}
+
+bool MeansNotHere(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV ||
+         error == ETIMEDOUT;
+}
+
+// execvp's search, without its fallback of running a file that is no executable through
+// the shell. Returns only when nothing could be run, with the errno to report.
+int ExecFirstRunnable(const std::vector<std::string>& candidates, char* const* argv) {
+  bool denied = false;
+  for (const std::string& candidate : candidates) {
+    ::execve(candidate.c_str(), argv, environ);
+    if (errno == EACCES) denied = true;
+    else if (!MeansNotHere(errno)) return errno;
+  }
+  return denied ? EACCES : ENOENT;
+}
+
+[[noreturn]] void RunChild(const std::vector<std::string>& candidates, char* const* argv,
+                           int errorPipe, int highestFd) {
+  ResetSignals();
+  MarkDescriptorsCloseOnExec(highestFd);
+  const int error = ExecFirstRunnable(candidates, argv);
+  [[maybe_unused]] const ssize_t written = ::write(errorPipe, &error, sizeof error);
+  ::_exit(127);
+}
+
+// --- Back in the parent. ---
+
+// The child's errno when exec failed; 0 when the pipe closed at a successful exec.
+int ReadExecError(int errorPipe) {
+  int error = 0;
+  ssize_t got = 0;
+  do got = ::read(errorPipe, &error, sizeof error);
+  while (got < 0 && errno == EINTR);
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+// False when the child is not ours to reap (any more).
+bool Reap(pid_t pid, int& status, int options = 0) {
+  pid_t reaped = 0;
+  do reaped = ::waitpid(pid, &status, options);
+  while (reaped < 0 && errno == EINTR);
+  return reaped == pid;
+}
+
+// A let-go child is reaped by a thread of its own that waits for it: no SIGCHLD handler
+// that would take other waiters' children, and no zombie once it ends.
+void ReapWhenEnded(pid_t pid) noexcept {
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) != 0) return;  // reaped now, or not ours any more
+  try {
+    std::thread([pid] {
+      int ended = 0;
+      Reap(pid, ended);
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a thread the child stays a zombie until this process ends.
+  }
+}
+
+ExitStatus ToExitStatus(int status) {
+  ExitStatus result;
+  if (WIFEXITED(status)) result.code = static_cast<std::uint32_t>(WEXITSTATUS(status));
+  else if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+bool IsProcessEntry(const dirent& entry) {
+  if (entry.d_type != DT_DIR && entry.d_type != DT_UNKNOWN) return false;
+  for (const char* c = entry.d_name; *c != '\0'; ++c)
+    if (*c < '0' || *c > '9') return false;
+  return entry.d_name[0] != '\0';
+}
+
+// The base name of /proc/<pid>/exe; false when the process may not be looked at or has
+// no executable (kernel threads).
+bool ExecutableName(int procFd, const char* pid, std::string& name) {
+  char link[PATH_MAX];
+  const std::string path = std::string(pid) + "/exe";
+  const ssize_t length = ::readlinkat(procFd, path.c_str(), link, sizeof link);
+  if (length <= 0 || length == static_cast<ssize_t>(sizeof link)) return false;
+  std::string_view target(link, static_cast<std::size_t>(length));
+  // A program replaced on disk while it runs is still that program.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (target.ends_with(kDeleted)) target.remove_suffix(kDeleted.size());
+  target = target.substr(target.find_last_of('/') + 1);
+  name.assign(target.substr(0, kMaxNameLength));
+  return !name.empty();
+}
+
+}  // namespace
+
+Error Process::Create(const std::string& commandLine) {
+  LetGo();
+  const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
+  const std::vector<std::string> candidates = ExecutableCandidates(arguments.front());
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  int pipeEnds[2];
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return posix::LastErrno();
+  UniqueFd readEnd(pipeEnds[0]);
+  UniqueFd writeEnd(pipeEnds[1]);
+  const int highestFd = HighestDescriptor();
+
+  const pid_t pid = ::fork();
+  if (pid < 0) return posix::LastErrno();
+  if (pid == 0) RunChild(candidates, argv.data(), writeEnd.get(), highestFd);
+
+  writeEnd.reset();
+  int status = 0;
+  if (const int error = ReadExecError(readEnd.get()); error != 0) {
+    Reap(pid, status);
+    return posix::FromErrno(error);
+  }
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U));
+  if (pidfd < 0) {
+    // Without a pidfd the process could not be waited on with the event: do not start it.
+    const Error error = posix::LastErrno();
+    ::kill(pid, SIGKILL);
+    Reap(pid, status);
+    return error;
+  }
+  handle_.reset(pidfd);
+  id_ = static_cast<std::uint32_t>(pid);
+  return kSuccess;
+}
+
+Process::WaitResult Process::WaitWith(const Event& event) {
+  if (!handle_ || !event.handle_) return WaitResult::Failed;
+  if (ended_) return WaitResult::ProcessEnded;
+  pollfd waits[2] = {{static_cast<int>(handle_.get()), POLLIN, 0},
+                     {static_cast<int>(event.handle_.get()), POLLIN, 0}};
+  int ready = 0;
+  do ready = ::poll(waits, 2, -1);
+  while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return WaitResult::Failed;
+
+  if (waits[0].revents & (POLLIN | POLLHUP)) {
+    int status = 0;
+    // Someone else may have reaped it (SIGCHLD ignored, a wait for any child): it ended.
+    status_ = Reap(static_cast<pid_t>(id_), status) ? ToExitStatus(status) : ExitStatus{};
+    ended_ = true;
+    return WaitResult::ProcessEnded;
+  }
+  return (waits[1].revents & POLLIN) ? WaitResult::EventSet : WaitResult::Failed;
+}
+
+Error Process::Terminate(std::uint32_t /*exitCode*/) {
+  if (!handle_) return kInvalidHandle;
+  // Through the pidfd, so that a reaped process's recycled id is never hit.
+  if (::syscall(SYS_pidfd_send_signal, static_cast<int>(handle_.get()), SIGKILL, nullptr, 0U) != 0)
+    return posix::LastErrno();
+  return kSuccess;
+}
+
+void Process::LetGo() noexcept {
+  if (handle_ && !ended_) ReapWhenEnded(static_cast<pid_t>(id_));
+  handle_.reset();
+  id_ = 0;
+  ended_ = false;
+  status_ = ExitStatus{};
+}
+
+Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
+  UniqueDir proc(::opendir("/proc"));
+  if (!proc) return posix::LastErrno();
+  std::string name;
+  std::size_t examined = 0;
+  while (const dirent* entry = ::readdir(proc.get())) {
+    if (!IsProcessEntry(*entry)) continue;
+    if (++examined > kMaxProcesses) break;
+    if (ExecutableName(::dirfd(proc.get()), entry->d_name, name) && visitor(name)) break;
+  }
+  return kSuccess;
+}
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+// RegistryKey on POSIX: each handle is a small heap record {key id, access} over the SQLite store.
+#include "platform/registry.h"
+
+#include <new>
+
+#include "platform/posix/registry_store.h"
+
+namespace platform {
+
+namespace store = posix::registry_store;
+using posix::KeyHandle;
+
+namespace detail {
+void CloseRegistryKey(void* handle) noexcept { delete static_cast<KeyHandle*>(handle); }
+}  // namespace detail
+
+namespace {
+
+const KeyHandle* HandleOf(const RegistryKey& key) {
+  return static_cast<const KeyHandle*>(key.native());
+}
+
+// The Win32 calls take names as C strings; whatever follows a NUL is not part of the name.
+std::string_view CName(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+Error Adopt(posix::KeyId id, std::uint32_t access, RegistryKey& key) {
+  auto* handle = new (std::nothrow) KeyHandle{id, access};
+  if (handle == nullptr) return kNotEnoughMemory;
+  key = RegistryAccess::Wrap(handle);
+  return kSuccess;
+}
+
+}  // namespace
+
+RegistryKey RegistryKey::LocalMachine() {
+  // Out of memory yields a closed key, whose every operation then fails with 6.
+  return RegistryAccess::Wrap(new (std::nothrow) KeyHandle{posix::kRootKeyId, kKeyAllAccess});
+}
+
+Error RegistryKey::Create(std::string_view path, std::uint32_t access, RegistryKey& key) const {
+  const KeyHandle* base = HandleOf(*this);
+  if (base == nullptr) return kInvalidHandle;
+  posix::KeyId id = 0;
+  if (Error error = store::CreateKey(*base, CName(path), id)) return error;
+  return Adopt(id, access, key);
+}
+
+Error RegistryKey::Open(std::string_view path, std::uint32_t access, RegistryKey& key) const {
+  const KeyHandle* base = HandleOf(*this);
+  if (base == nullptr) return kInvalidHandle;
+  posix::KeyId id = 0;
+  if (Error error = store::OpenKey(*base, CName(path), id)) return error;
+  return Adopt(id, access, key);
+}
+
+Error RegistryKey::QueryValue(std::string_view name, std::uint32_t* type, void* data,
+                              std::uint32_t* size) const {
+  const KeyHandle* key = HandleOf(*this);
+  return key ? store::QueryValue(*key, CName(name), type, data, size) : kInvalidHandle;
+}
+
+Error RegistryKey::SetValue(std::string_view name, std::uint32_t type, const void* data,
+                            std::uint32_t size) const {
+  const KeyHandle* key = HandleOf(*this);
+  return key ? store::SetValue(*key, CName(name), type, data, size) : kInvalidHandle;
+}
+
+Error RegistryKey::DeleteValue(std::string_view name) const {
+  const KeyHandle* key = HandleOf(*this);
+  return key ? store::DeleteValue(*key, CName(name)) : kInvalidHandle;
+}
+
+Error RegistryKey::DeleteKey(std::string_view path) const {
+  const KeyHandle* key = HandleOf(*this);
+  return key ? store::DeleteKey(*key, CName(path)) : kInvalidHandle;
+}
+
+Error RegistryKey::Flush() const {
+  const KeyHandle* key = HandleOf(*this);
+  return key ? store::Flush(*key) : kInvalidHandle;
+}
+
+Error RegistryKey::ListSubkeys(std::vector<std::string>& names) const {
+  const KeyHandle* key = HandleOf(*this);
+  if (key == nullptr) {
+    names.clear();
+    return kInvalidHandle;
+  }
+  return store::ListSubkeys(*key, names);
+}
+
+Error RegistryKey::ListValues(std::vector<std::string>& names) const {
+  const KeyHandle* key = HandleOf(*this);
+  if (key == nullptr) {
+    names.clear();
+    return kInvalidHandle;
+  }
+  return store::ListValues(*key, names);
+}
+
+}  // namespace platform

@@ -1,0 +1,94 @@
+// Processes: start a command line, wait on it together with an event, terminate it, and
+// list the names of the running executables.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/event.h"
+#include "platform/files.h"
+#include "platform/unique_any.h"
+
+namespace platform {
+
+// A Win32 process handle or a POSIX pidfd.
+using UniqueProcessHandle = UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}>;
+
+// How a process ended.
+struct ExitStatus {
+  std::uint32_t code = 0;  // its exit code (on Windows also the code given to Terminate)
+  int signal = 0;          // POSIX: the signal that ended it; 0 when it exited, always 0 on Windows
+};
+
+// One started process, used by one thread at a time. Move-only. Destroying the object,
+// or starting another with it, lets the process go: it runs on by itself. POSIX still
+// reaps it when it ends, so that no zombie of ours remains.
+class Process {
+ public:
+  enum class WaitResult { ProcessEnded, EventSet, Failed };
+
+  Process() noexcept = default;
+  Process(Process&& other) noexcept { TakeFrom(other); }
+  Process& operator=(Process&& other) noexcept {
+    if (this != &other) {
+      LetGo();
+      TakeFrom(other);
+    }
+    return *this;
+  }
+  ~Process() { LetGo(); }
+
+  // Starts `commandLine` as Windows' CreateProcessA does with no application name: the
+  // program is its first token, found by the system's search (POSIX: split into
+  // arguments by the Microsoft C runtime's rules, the program found on PATH as execvp
+  // does, a name with '/' taken as a path; no shell). The process gets this process's
+  // environment and working directory and inherits no handles beyond the standard
+  // ones. 0 on success; 2 when the program is not found, 5 when it may not be run,
+  // 193 when it is no executable; nothing is started then.
+  Error Create(const std::string& commandLine);
+
+  bool IsValid() const noexcept { return handle_.valid(); }
+  std::uint32_t Id() const noexcept { return id_; }
+
+  // Blocks until the process has ended or `event` is set; when both hold, the process
+  // counts first. After ProcessEnded the process is reaped and ExitStatus tells how it
+  // ended. Failed when the wait itself fails, or when there is no process or event.
+  WaitResult WaitWith(const Event& event);
+
+  // Ends the process at once, without waiting for it to be gone. Windows records
+  // `exitCode` as its exit code; POSIX kills it with SIGKILL.
+  Error Terminate(std::uint32_t exitCode);
+
+  // How the process ended; false until a wait has seen it end.
+  bool GetExitStatus(ExitStatus& status) const noexcept {
+    if (!ended_) return false;
+    status = status_;
+    return true;
+  }
+
+ private:
+  void TakeFrom(Process& other) noexcept {
+    handle_ = std::move(other.handle_);
+    id_ = std::exchange(other.id_, 0);
+    ended_ = std::exchange(other.ended_, false);
+    status_ = other.status_;
+  }
+  // Gives up the process, leaving it to run (see the class comment).
+  void LetGo() noexcept;
+
+  UniqueProcessHandle handle_;
+  std::uint32_t id_ = 0;
+  bool ended_ = false;
+  ExitStatus status_;
+};
+
+// Called with the base name of each running process's executable (at most 49
+// characters) until it returns true. At most 1024 processes are looked at; processes
+// that cannot be opened or named are skipped. 0 when the list was read, else the error.
+using ExecutableVisitor = std::function<bool(const std::string& name)>;
+Error VisitRunningExecutables(const ExecutableVisitor& visitor);
+
+}  // namespace platform

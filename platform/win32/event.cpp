@@ -1,0 +1,24 @@
+// The stop event on Windows: a manual-reset event object, named to be shared.
+#include "platform/event.h"
+
+#include <windows.h>
+
+namespace platform {
+
+Error Event::Create(const std::string& name) {
+  handle_.reset();
+  const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, name.empty() ? nullptr : name.c_str());
+  if (event == nullptr) return static_cast<Error>(::GetLastError());
+  handle_.reset(reinterpret_cast<std::intptr_t>(event));
+  return kSuccess;
+}
+
+Error Event::Set() {
+  // The "no handle" value is also the current process's pseudo-handle; never pass it on.
+  if (!handle_) return kInvalidHandle;
+  if (!::SetEvent(reinterpret_cast<HANDLE>(handle_.get())))
+    return static_cast<Error>(::GetLastError());
+  return kSuccess;
+}
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+// Processes on Windows: CreateProcessA, WaitForMultipleObjects, TerminateProcess, and the
+// process status interface for the running executables.
+#include "platform/process.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+namespace platform {
+
+namespace {
+
+void CloseHandleOwner(HANDLE handle) noexcept { ::CloseHandle(handle); }
+// Process and thread handles are null when absent.
+using UniqueHandle = UniqueAny<HANDLE, &CloseHandleOwner>;
+
+constexpr DWORD kMaxProcesses = 1024;
+constexpr DWORD kNameBuffer = 50;
+constexpr DWORD kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+Error LastError() noexcept { return static_cast<Error>(::GetLastError()); }
+HANDLE AsHandle(std::intptr_t handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+Error Process::Create(const std::string& commandLine) {
+  LetGo();
+  // CreateProcessA may write into the command line, so it gets a copy of its own.
+  std::string writable = commandLine;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created{};
+  if (!::CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &created))
+    return LastError();
+  UniqueHandle thread(created.hThread);  // never used: closed at once
+  handle_.reset(reinterpret_cast<std::intptr_t>(created.hProcess));
+  id_ = created.dwProcessId;
+  return kSuccess;
+}
+
+Process::WaitResult Process::WaitWith(const Event& event) {
+  // The "no handle" value is also the current process's pseudo-handle; never wait on it.
+  if (!handle_ || !event.handle_) return WaitResult::Failed;
+  const HANDLE handles[2] = {AsHandle(handle_.get()), AsHandle(event.handle_.get())};
+  switch (::WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0: {
+      DWORD code = 0;
+      status_.code = ::GetExitCodeProcess(handles[0], &code) ? code : 0;
+      ended_ = true;
+      return WaitResult::ProcessEnded;
+    }
+    case WAIT_OBJECT_0 + 1: return WaitResult::EventSet;
+    default: return WaitResult::Failed;
+  }
+}
+
+Error Process::Terminate(std::uint32_t exitCode) {
+  if (!handle_) return kInvalidHandle;
+  return ::TerminateProcess(AsHandle(handle_.get()), exitCode) ? kSuccess : LastError();
+}
+
+// Closing the handle is all it takes: the process runs on, and the system cleans up after it.
+void Process::LetGo() noexcept {
+  handle_.reset();
+  id_ = 0;
+  ended_ = false;
+  status_ = ExitStatus{};
+}
+
+Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
+  DWORD ids[kMaxProcesses];
+  DWORD bytes = 0;
+  if (!::EnumProcesses(ids, sizeof ids, &bytes)) return LastError();
+  std::string name;
+  for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+    if (ids[i] == 0) continue;
+    UniqueHandle process(::OpenProcess(kQueryAndRead, FALSE, ids[i]));
+    if (!process) continue;
+    char buffer[kNameBuffer];
+    const DWORD length = ::GetModuleBaseNameA(process.get(), nullptr, buffer, kNameBuffer);
+    process.reset();
+    if (length == 0) continue;
+    // A name that did not fit may come back without its terminator.
+    name.assign(buffer, length < kNameBuffer ? length : kNameBuffer - 1);
+    if (visitor(name)) break;
+  }
+  return kSuccess;
+}
+
+}  // namespace platform

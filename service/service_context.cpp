@@ -1,0 +1,46 @@
+// Set-up and tear-down of the service context.
+#include "service/service_context.h"
+
+#include "platform/files.h"
+
+namespace hvs {
+
+namespace {
+
+constexpr const char* kLogsName = "Logs";
+constexpr const char* kConfigName = "Config";
+
+// Creates Logs and Config below the directory and hands it on. An existing directory, or
+// one that cannot be made, is fine: the log and the catalogue cope with a missing one.
+std::string WithSubdirectories(std::string programDirectory) {
+  platform::CreateDirectory(platform::JoinPath(programDirectory, kLogsName));
+  platform::CreateDirectory(platform::JoinPath(programDirectory, kConfigName));
+  return programDirectory;
+}
+
+LogFile OpenLog(const ServiceContext& context, const platform::Clock& clock) {
+  LogFile log(context.foreground(), clock);
+  log.Init(context.LogsDirectory(), "HVS.Log");
+  return log;
+}
+
+}  // namespace
+
+ServiceContext::ServiceContext(std::string programDirectory, bool foreground,
+                               const platform::Clock& clock)
+    : programDirectory_(WithSubdirectories(std::move(programDirectory))),
+      foreground_(foreground),
+      clock_(clock),
+      log_(OpenLog(*this, clock)),
+      settings_(log_),
+      variables_(settings_, log_) {}
+
+std::string ServiceContext::LogsDirectory() const {
+  return platform::JoinPath(programDirectory_, kLogsName);
+}
+
+std::string ServiceContext::ConfigDirectory() const {
+  return platform::JoinPath(programDirectory_, kConfigName);
+}
+
+}  // namespace hvs

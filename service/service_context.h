@@ -1,0 +1,46 @@
+// The bundle one run of the service works with: its directories, log, settings and variables.
+#pragma once
+
+#include <string>
+
+#include "config/settings_store.h"
+#include "config/variable_table.h"
+#include "log/log_file.h"
+#include "platform/clock.h"
+
+namespace hvs {
+
+// Built by the main routine before anything else runs and destroyed last. Construction
+// creates `Logs` and `Config` next to the program (failures change nothing: lines are then
+// lost and no task is found), then the log, the settings store and the variable table, in
+// that order; destruction goes the other way. Used from the service thread only.
+class ServiceContext {
+ public:
+  // `programDirectory` has no trailing separator. The log echoes to the console when
+  // `foreground` is set. `clock` (not owned) stamps the log lines and times the task runs.
+  ServiceContext(std::string programDirectory, bool foreground,
+                 const platform::Clock& clock = platform::SystemClock());
+  ServiceContext(const ServiceContext&) = delete;
+  ServiceContext& operator=(const ServiceContext&) = delete;
+
+  std::string LogsDirectory() const;
+  std::string ConfigDirectory() const;
+
+  const std::string& programDirectory() const { return programDirectory_; }
+  bool foreground() const { return foreground_; }
+  LogFile& log() { return log_; }
+  SettingsStore& settings() { return settings_; }
+  VariableTable& variables() { return variables_; }
+  const platform::Clock& clock() const { return clock_; }
+
+ private:
+  // Member order is construction order; each part outlives those that refer to it.
+  std::string programDirectory_;
+  bool foreground_;
+  const platform::Clock& clock_;
+  LogFile log_;
+  SettingsStore settings_;
+  VariableTable variables_;
+};
+
+}  // namespace hvs

@@ -1,0 +1,32 @@
+// MatchFirstGroup: whole-text match, group 1, and text unchanged for no match or a bad pattern.
+#include "config/match_first_group.h"
+
+#include <gtest/gtest.h>
+
+namespace hvs {
+namespace {
+
+TEST(MatchFirstGroupTest, WholeTextMatchGivesGroupOne) {
+  EXPECT_EQ(MatchFirstGroup("(a+)b", "aab"), "aa");
+  EXPECT_EQ(MatchFirstGroup("(x)?y", "y"), "");  // group 1 took no part
+  EXPECT_EQ(MatchFirstGroup("a+", "aa"), "");     // there is no group 1
+  EXPECT_EQ(MatchFirstGroup(R"(^(?:https?:\/\/)?([^\:]*).*)", "https://a.b:1/"), "a.b");
+}
+
+TEST(MatchFirstGroupTest, NoMatchGivesTextUnchanged) {
+  EXPECT_EQ(MatchFirstGroup("(a+)b", "aabc"), "aabc");  // a match must cover the whole text
+  EXPECT_EQ(MatchFirstGroup("(a+)b", "xaab"), "xaab");
+  EXPECT_EQ(MatchFirstGroup("(abc)", "ABC"), "ABC");    // case-sensitive
+  EXPECT_EQ(MatchFirstGroup("(a)", ""), "");
+}
+
+TEST(MatchFirstGroupTest, BadPatternOrRunawayMatchGivesTextUnchanged) {
+  EXPECT_EQ(MatchFirstGroup("(", "text"), "text");
+  EXPECT_EQ(MatchFirstGroup("[z-a](x)", "x"), "x");
+  // Exponential backtracking: the engine gives up with an error rather than run on.
+  const std::string as(30, 'a');
+  EXPECT_EQ(MatchFirstGroup("(a*)*b", as), as);
+}
+
+}  // namespace
+}  // namespace hvs

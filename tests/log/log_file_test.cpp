@@ -1,0 +1,147 @@
+// LogFile: the stamp, the line format and the console echo.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "log/log_file.h"
+#include "tests/support/test_env.h"
+
+namespace hvs {
+namespace {
+
+using platform::ZoneInformation;
+
+ZoneInformation Zone(ZoneInformation::Status status, int bias, int standardBias, int daylightBias) {
+  ZoneInformation zone;
+  zone.status = status;
+  zone.bias = bias;
+  zone.standardBias = standardBias;
+  zone.daylightBias = daylightBias;
+  return zone;
+}
+
+std::string Offset(ZoneInformation::Status status, int bias, int standardBias, int daylightBias) {
+  const ZoneInformation zone = Zone(status, bias, standardBias, daylightBias);
+  return FormatZoneOffset(&zone);
+}
+
+TEST(ZoneOffset, IsMinutesEastOfUtcWithDaylightBiasOnlyInDaylightTime) {
+  const auto kStandard = ZoneInformation::Status::Standard;
+  const auto kDaylight = ZoneInformation::Status::Daylight;
+  const auto kUnknown = ZoneInformation::Status::Unknown;
+  EXPECT_EQ(Offset(kUnknown, -330, 0, 0), "+0530");  // India
+  EXPECT_EQ(Offset(kDaylight, 300, 0, -60), "-0400");  // New York, summer
+  EXPECT_EQ(Offset(kStandard, 300, 0, -60), "-0500");  // New York, winter
+  EXPECT_EQ(Offset(kStandard, 300, -30, -60), "-0500");  // standard bias unused
+  EXPECT_EQ(Offset(kUnknown, 0, 0, -60), "+0000");
+  EXPECT_EQ(Offset(kDaylight, -60, 0, -60), "+0200");  // Berlin, summer
+  EXPECT_EQ(Offset(kUnknown, 45, 0, 0), "-0045");
+  EXPECT_EQ(FormatZoneOffset(nullptr), "+0000");
+}
+
+TEST(ZoneOffset, HoursWrapAtOneHundred) {
+  // Only two digits of hours fit; a nonsensical bias must not widen the stamp.
+  EXPECT_EQ(Offset(ZoneInformation::Status::Unknown, -(101 * 60 + 7), 0, 0),
+            "+0107");
+}
+
+TEST(Stamp, HasEnglishDayAndMonthAnd24HourClock) {
+  std::tm local {};
+  local.tm_year = 2026 - 1900;
+  local.tm_mon = 11;
+  local.tm_mday = 7;
+  local.tm_wday = 1;
+  local.tm_hour = 14;
+  local.tm_min = 3;
+  local.tm_sec = 59;
+  const ZoneInformation zone = Zone(ZoneInformation::Status::Standard, -60, 0, -60);
+  EXPECT_EQ(FormatStamp(local, &zone), "Mon, 07 Dec 2026 14:03:59 +0100");
+}
+
+TEST(Echo, ShowsDoubledPercentOnce) {
+  EXPECT_EQ(EchoText("50%%"), "50%");
+  EXPECT_EQ(EchoText("%FOO"), "%FOO");
+  EXPECT_EQ(EchoText("%%%"), "%%");
+  EXPECT_EQ(EchoText("a %%%% b%"), "a %% b%");
+}
+
+TEST(LogFileInit, SplitsNameAtLastDot) {
+  LogFile log(false);
+  log.Init("dir", "HVS.Log");
+  EXPECT_EQ(log.baseName(), "HVS");
+  EXPECT_EQ(log.extension(), "Log");
+  log.Init("dir", "a.b.c");
+  EXPECT_EQ(log.baseName(), "a.b");
+  EXPECT_EQ(log.extension(), "c");
+  log.Init("dir", "NoDot");
+  EXPECT_EQ(log.baseName(), "NoDot");
+  EXPECT_EQ(log.extension(), "NoDot");
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  std::string LiveFile() const { return dir / "HVS.Log"; }
+  testsupport::TempDirectory dir;
+};
+
+TEST_F(LogFileTest, FirstLineCreatesTheFileWithOneStampedCrLfLine) {
+  LogFile log(false);
+  log.Init(dir.path(), "HVS.Log");
+  ASSERT_FALSE(testsupport::FileExists(LiveFile()));
+  log.Log("Service Started.");
+  const std::string content = testsupport::ReadFile(LiveFile());
+  const std::regex line(
+      R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4}\] Service Started\.\r\n)");
+  EXPECT_TRUE(std::regex_match(content, line)) << content;
+}
+
+TEST_F(LogFileTest, MessagesAreAppendedByteForByte) {
+  LogFile log(false);
+  log.Init(dir.path(), "HVS.Log");
+  log.Log("50%% done %FOO");
+  log.Log("two\nlines");
+  log.LogFormat("Unknown node: %s\n", "Extra");
+  const std::string content = testsupport::ReadFile(LiveFile());
+  const auto first = content.find("] 50%% done %FOO\r\n[");
+  const auto second = content.find("] two\nlines\r\n[");
+  const auto third = content.find("] Unknown node: Extra\n\r\n");
+  EXPECT_NE(first, std::string::npos) << content;
+  EXPECT_NE(second, std::string::npos) << content;
+  EXPECT_NE(third, std::string::npos) << content;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+  EXPECT_EQ(content.substr(content.size() - 3), "\n\r\n");
+}
+
+TEST_F(LogFileTest, EchoShowsTheLineWithSinglePercents) {
+  LogFile log(true);
+  log.Init(dir.path(), "HVS.Log");
+  ::testing::internal::CaptureStdout();
+  log.Log("Task 'a' run by command: 50%% %FOO");
+  const std::string shown = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(shown.substr(0, 1), "[");
+  EXPECT_NE(shown.find("] Task 'a' run by command: 50% %FOO\r\n"), std::string::npos) << shown;
+  EXPECT_NE(testsupport::ReadFile(LiveFile()).find("50%% %FOO"), std::string::npos);
+}
+
+TEST_F(LogFileTest, LineToMissingDirectoryIsLostButStillEchoed) {
+  LogFile log(true);
+  log.Init(dir / "missing", "HVS.Log");
+  ::testing::internal::CaptureStdout();
+  log.Log("lost");
+  const std::string shown = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(shown.find("] lost\r\n"), std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(dir / "missing"));
+}
+
+TEST_F(LogFileTest, LogFormatHandlesLongTexts) {
+  LogFile log(false);
+  log.Init(dir.path(), "HVS.Log");
+  const std::string longText(5000, 'x');
+  log.LogFormat("Task '%s' done", longText.c_str());
+  EXPECT_NE(testsupport::ReadFile(LiveFile()).find("Task '" + longText + "' done\r\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace hvs

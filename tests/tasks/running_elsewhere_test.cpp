@@ -1,0 +1,74 @@
+// The executable name taken from a command, and the look-up among the real processes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tasks/running_elsewhere.h"
+#include "tests/support/child_process.h"
+#include "tests/support/child_role.h"
+#include "tests/support/test_env.h"
+
+namespace hvs {
+namespace {
+
+using namespace std::chrono_literals;
+
+const bool kIdle = testsupport::RegisterChildRole("idle", [](const std::string&) {
+  std::this_thread::sleep_for(60s);
+  return 0;
+});
+
+struct NameOf {
+  const char* command;
+  const char* name;
+};
+
+TEST(ExecutableNameOf, TakesTheNameAfterTheLastSuitableBackslashOrTheWholeCommand) {
+  const NameOf table[] = {
+      {R"(C:\Tools\sync.exe /all)", "sync.exe"},
+      {R"("C:\Program Files\Jobs\run.bat" nightly)", "run.bat"},
+      {R"(cscript.exe C:\jobs\clean.vbs)", "cscript.exe"},
+      {R"(C:\bin\tool.exe C:\data\other.exe)", "other.exe"},
+      {R"(C:\bin\TOOL.EXE)", R"(C:\bin\TOOL.EXE)"},
+      {R"(C:\bin\my-tool.exe /x)", R"(C:\bin\my-tool.exe /x)"},
+      {"my-tool.exe", "my-tool.exe"},
+  };
+  for (const NameOf& row : table) EXPECT_EQ(ExecutableNameOf(row.command), row.name) << row.command;
+}
+
+std::string UpperCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// A hyphen in the name makes the expression fail, so the whole command is looked for, and
+// found; a copy under a name of its own keeps this test's own process out of the count.
+TEST(IsProcessRunning, FindsARunningProgramInAnyCaseUntilItEnds) {
+  testsupport::TempDirectory dir;
+  const std::string name = "hvs-probe-" + std::to_string(std::random_device{}()) + ".exe";
+  ASSERT_EQ(ExecutableNameOf(name), name);
+  EXPECT_FALSE(IsProcessRunning(name));
+
+  ASSERT_TRUE(testsupport::CopySelfTo(dir / name));
+  testsupport::ChildProcess probe;
+  ASSERT_TRUE(probe.Start(dir / name, "idle", ""));
+  EXPECT_TRUE(testsupport::Eventually([&] { return IsProcessRunning(ExecutableNameOf(name)); }));
+  EXPECT_TRUE(IsProcessRunning(UpperCase(name)));
+
+  ASSERT_TRUE(probe.Kill());
+  EXPECT_TRUE(testsupport::Eventually([&] { return !IsProcessRunning(name); }));
+}
+
+TEST(IsProcessRunning, AMissingNameIsNotFound) {
+  EXPECT_FALSE(IsProcessRunning("hvs-no-such-process-4711.exe"));
+  EXPECT_FALSE(IsProcessRunning(""));
+}
+
+}  // namespace
+}  // namespace hvs
