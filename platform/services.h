@@ -20,8 +20,6 @@ inline constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
 inline constexpr std::uint32_t kServiceAcceptStop = 0x1;
 inline constexpr std::uint32_t kServiceAcceptPauseContinue = 0x2;
 
-inline constexpr Error kServiceRequestTimeout = 1053;
-inline constexpr Error kServiceNotActive = 1062;
 inline constexpr Error kFailedServiceControllerConnect = 1063;
 inline constexpr Error kExceptionInService = 1064;
 

@@ -1,33 +1,34 @@
-// ZAVPluginService program entry. For now it runs the service's set-up once: the context
-// (directories, log, settings, variables) next to the program, one log roll-over, and the
-// settings read at start.
-#include <cstdlib>
+// ZAVPluginService program entry: the stop event, the one service object, and its verb.
+#include <cstdint>
 #include <string>
 
-#include "platform/files.h"
-#include "service/service_context.h"
+#include "ntservice/command_line_info.h"
+#include "platform/resources.h"
+#include "service/halvern_service.h"
+#include "tasks/stop_event.h"
 
 namespace {
-
-std::string ProgramDirectory() {
-  std::string path = platform::ProgramPath();
-  const auto separator = path.rfind(platform::PathSeparator());
-  if (separator != std::string::npos) path.erase(separator);
-  return path;
-}
-
+constexpr std::uint32_t kServiceNameId = 202;
+constexpr std::uint32_t kDisplayNameId = 200;
+constexpr std::uint32_t kDescriptionId = 201;
 }  // namespace
 
 int main() {
-  hvs::ServiceContext context(ProgramDirectory(), true);
-  hvs::LogFile& log = context.log();
-  log.RollOver();
-  log.Log("Service Started.");
-  const int interval = std::atoi(context.settings().GetString("LoadTaskInterval", "60").c_str());
-  log.LogFormat("Task catalogue reload interval: %d seconds", interval);
-  std::string display;
-  context.variables().Substitute("%SOAPURL%", display);
-  log.LogFormat("Reporting web service: %s", display.c_str());
-  log.Log("Service Stopped");
-  return 0;
+  // Every task watcher waits on this event; the stop sequence sets it. Its result is not
+  // needed here: without it the stop sequence logs that it could not signal.
+  hvs::CreateStopEvent(hvs::kStopEventName);
+
+  const std::string serviceName = platform::LoadResourceString(kServiceNameId);
+  const std::string displayName = platform::LoadResourceString(kDisplayNameId);
+  const std::string description = platform::LoadResourceString(kDescriptionId);
+
+  std::uint32_t exitCode = 0;
+  {
+    hvs::CServiceShellCommandLineInfo info;
+    hvs::CHalvernService service(serviceName.c_str(), displayName.c_str(), description.c_str());
+    service.ParseArguments(info);
+    exitCode = service.ExecuteVerb(info);
+  }
+  hvs::CloseStopEvent();
+  return static_cast<int>(exitCode);
 }

@@ -1,40 +1,22 @@
 // The SQLite registry store: the process's one connection and the key and value operations.
 #include "platform/posix/registry_store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <thread>
 
-#include "platform/posix/errno_map.h"
-#include "platform/posix/state_dir.h"
+#include "platform/posix/sqlite_db.h"
 #include "platform/registry.h"
 #include "platform/unique_any.h"
 
 namespace platform::posix::registry_store {
 namespace {
 
-using UniqueDatabase = UniqueAny<sqlite3*, &sqlite3_close_v2>;
-using UniqueStatement = UniqueAny<sqlite3_stmt*, &sqlite3_finalize>;
-using UniqueFd = UniqueAny<int, &::close, [] { return -1; }>;
-
-// Lets the service, hvsctl and an installer wait for each other instead of failing.
-constexpr int kBusyTimeoutMs = 10000;
-constexpr int kBusyPollMs = 1;
-
-// sqlite's own timeout backs off to 100 ms naps, and a waiter that naps that long behind a
-// busy writer rarely finds the lock free; short, even naps give every process its turn.
-int WaitForLock(void*, int attempts) {
-  if (attempts * kBusyPollMs >= kBusyTimeoutMs) return 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPollMs));
-  return 1;
-}
+using sqlite::FromSqlite;
+using sqlite::UniqueDatabase;
+using sqlite::UniqueStatement;
 
 // The parent reference has no ON DELETE action, so even a faulty caller cannot orphan
 // subkeys. Values go with their key. The root is HKEY_LOCAL_MACHINE.
@@ -88,40 +70,6 @@ constexpr const char* kStatements[kSqlCount] = {
     "SELECT name FROM key_values WHERE key = ?1 ORDER BY rowid",
 };
 
-Error FromSqlite(sqlite3* db, int result) {
-  switch (result) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE: return kSuccess;
-    case SQLITE_CONSTRAINT_FOREIGNKEY: return kKeyDeleted;
-    default: break;
-  }
-  switch (result & 0xff) {
-    case SQLITE_NOMEM: return kNotEnoughMemory;
-    case SQLITE_PERM:
-    case SQLITE_READONLY:
-    case SQLITE_AUTH: return kAccessDenied;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return kSharingViolation;
-    case SQLITE_TOOBIG: return kInvalidParameter;
-    case SQLITE_CANTOPEN: {
-      const int error = db ? sqlite3_system_errno(db) : 0;
-      return error != 0 ? FromErrno(error) : kAccessDenied;
-    }
-    default: return kRegistryIoFailed;
-  }
-}
-
-// sqlite would create the file with the umask's mode; it holds passwords, so it is made
-// here, owner-only, and sqlite gives the -wal and -shm files the same mode.
-Error CreatePrivateFile(const std::string& path) {
-  UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!file) return LastErrno();
-  struct stat info {};
-  if (::fstat(file.get(), &info) == 0 && (info.st_mode & 077) != 0) ::fchmod(file.get(), 0600);
-  return kSuccess;
-}
-
 class Store {
  public:
   Error Ensure() { return db_ ? kSuccess : Open(); }
@@ -134,19 +82,8 @@ class Store {
 
  private:
   Error Open() {
-    const std::string path = StateDirectory() + "/registry.db";
-    if (Error error = CreatePrivateFile(path)) return error;
     UniqueDatabase db;
-    const int opened = sqlite3_open_v2(path.c_str(), db.put(),
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (opened != SQLITE_OK) return FromSqlite(db.get(), opened);
-    sqlite3_extended_result_codes(db.get(), 1);
-    sqlite3_busy_handler(db.get(), &WaitForLock, nullptr);
-    for (const char* sql : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
-                            "PRAGMA foreign_keys = ON", kSchema}) {
-      const int result = sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr);
-      if (result != SQLITE_OK) return FromSqlite(db.get(), result);
-    }
+    if (Error error = sqlite::OpenStateDatabase("registry.db", kSchema, db)) return error;
     UniqueStatement prepared[kSqlCount];
     for (int sql = 0; sql < kSqlCount; ++sql) {
       const int result = sqlite3_prepare_v3(

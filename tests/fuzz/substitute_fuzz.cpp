@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "config/variable_table.h"
 #include "log/log_file.h"
 #include "platform/registry.h"
+#include "tests/fuzz/fuzz_state.h"
 
 namespace {
 
@@ -48,21 +48,6 @@ struct Harness {
 
 Harness* gHarness = nullptr;
 
-void RemoveStateDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(gStateDirectory, ignored);
-}
-
-std::filesystem::path NewStateDirectory() {
-  std::error_code error;
-  std::filesystem::path base = "/dev/shm";
-  if (!std::filesystem::is_directory(base, error)) base = std::filesystem::temp_directory_path();
-  std::random_device random;
-  const auto path = base / ("hvs-fuzz-" + std::to_string(random()) + std::to_string(random()));
-  std::filesystem::create_directories(path / "log");
-  return path;
-}
-
 void Fail(const char* what) {
   std::fprintf(stderr, "substitute_fuzz: %s\n", what);
   std::abort();
@@ -71,9 +56,7 @@ void Fail(const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gStateDirectory = NewStateDirectory();
-  ::setenv("HVS_STATE_DIR", gStateDirectory.c_str(), 1);
-  std::atexit(RemoveStateDirectory);
+  gStateDirectory = fuzzsupport::UsePrivateStateDirectory("hvs-fuzz-", "log");
 
   gHarness = new Harness;
   const std::string logDirectory = (gStateDirectory / "log").string();

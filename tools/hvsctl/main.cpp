@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/hvsctl/events_command.h"
 #include "tools/hvsctl/reg_command.h"
 
 namespace {
@@ -20,6 +21,7 @@ struct Entry {
 // A new command is one more line here.
 constexpr Entry kCommands[] = {
     {"reg", &hvsctl::RunRegCommand},
+    {"events", &hvsctl::RunEventsCommand},
 };
 
 bool SameName(std::string_view a, std::string_view b) {

@@ -1,0 +1,85 @@
+// Opening the state directory's SQLite databases, shared by the registry store and the event log.
+#include "platform/posix/sqlite_db.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/posix/errno_map.h"
+#include "platform/posix/state_dir.h"
+
+namespace platform::posix::sqlite {
+
+namespace {
+
+using UniqueFd = UniqueAny<int, &::close, [] { return -1; }>;
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyPollMs = 1;
+
+// sqlite's own timeout backs off to 100 ms naps, and a waiter that naps that long behind a
+// busy writer rarely finds the lock free; short, even naps give every process its turn.
+int WaitForLock(void*, int attempts) {
+  if (attempts * kBusyPollMs >= kBusyTimeoutMs) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPollMs));
+  return 1;
+}
+
+// sqlite would create the file with the umask's mode; the registry holds passwords, so the
+// file is made here, owner-only, and sqlite gives the -wal and -shm files the same mode.
+Error CreatePrivateFile(const std::string& path) {
+  UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!file) return LastErrno();
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && (info.st_mode & 077) != 0) ::fchmod(file.get(), 0600);
+  return kSuccess;
+}
+
+}  // namespace
+
+Error FromSqlite(sqlite3* db, int result) {
+  switch (result) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return kSuccess;
+    case SQLITE_CONSTRAINT_FOREIGNKEY: return kKeyDeleted;
+    default: break;
+  }
+  switch (result & 0xff) {
+    case SQLITE_NOMEM: return kNotEnoughMemory;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH: return kAccessDenied;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return kSharingViolation;
+    case SQLITE_TOOBIG: return kInvalidParameter;
+    case SQLITE_CANTOPEN: {
+      const int error = db ? sqlite3_system_errno(db) : 0;
+      return error != 0 ? FromErrno(error) : kAccessDenied;
+    }
+    default: return kRegistryIoFailed;
+  }
+}
+
+Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db) {
+  const std::string path = StateDirectory() + "/" + fileName;
+  if (Error error = CreatePrivateFile(path)) return error;
+  UniqueDatabase opened;
+  const int result = sqlite3_open_v2(path.c_str(), opened.put(),
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (result != SQLITE_OK) return FromSqlite(opened.get(), result);
+  sqlite3_extended_result_codes(opened.get(), 1);
+  sqlite3_busy_handler(opened.get(), &WaitForLock, nullptr);
+  for (const char* sql : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
+                          "PRAGMA foreign_keys = ON", schema}) {
+    const int executed = sqlite3_exec(opened.get(), sql, nullptr, nullptr, nullptr);
+    if (executed != SQLITE_OK) return FromSqlite(opened.get(), executed);
+  }
+  db = std::move(opened);
+  return kSuccess;
+}
+
+}  // namespace platform::posix::sqlite

@@ -1,0 +1,105 @@
+// The service's main loop: ticks, reloads, offers, pause and continue, and the stop sequence.
+#include "service/halvern_service.h"
+
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "service/service_context.h"
+#include "tasks/stop_event.h"
+#include "tasks/task_catalogue.h"
+
+namespace hvs {
+
+namespace {
+constexpr std::uint32_t kTickMilliseconds = 1000;
+constexpr std::uint32_t kStopWaitHint = 1100;
+constexpr std::uint32_t kLastStopCheckPoint = 10;
+constexpr std::uint16_t kInformationEvent = 4;
+}  // namespace
+
+std::string LoopEnvironment::ProgramDirectory() const {
+  std::string path = platform::ProgramPath();
+  const auto separator = path.rfind(platform::PathSeparator());
+  if (separator != std::string::npos) path.erase(separator);
+  return path;
+}
+
+CHalvernService::CHalvernService(const char* serviceName, const char* displayName,
+                                 const char* description, LoopEnvironment* environment)
+    : CServiceShell(serviceName, displayName, description),
+      environment_(environment ? *environment : ownEnvironment_) {
+  startType = 2;  // automatic: an installation registers it to start with the system
+}
+
+CHalvernService::~CHalvernService() = default;
+
+void CHalvernService::OnStop() { stopRequested_.exchange(1); }
+void CHalvernService::OnPause() { paused_.exchange(1); }
+void CHalvernService::OnContinue() { paused_.exchange(0); }
+
+void CHalvernService::ReportServiceEvent(std::uint32_t eventId) {
+  eventSource.Report(kInformationEvent, eventId, {displayName});
+}
+
+void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
+  // The service counts as started as soon as its main routine runs.
+  ReportState(platform::kServiceRunning, kUnchanged, kUnchanged, kUnchanged);
+  ReportServiceEvent(kEventStarted);
+  const std::int32_t previousPause = paused_.load();
+
+  ServiceContext context(environment_.ProgramDirectory(), foreground, environment_.clock());
+  context.log().Log("Service Started.");
+  // Read once: a change takes effect at the next start of the service.
+  const std::int32_t interval =
+      platform::AtoiValue(context.settings().GetString("LoadTaskInterval", "60"));
+
+  TaskCatalogue catalogue(context);
+  catalogue.Reload();
+  const std::int64_t lastReload = environment_.clock().Now();
+  if (stopRequested_.load() == 0) RunTicks(catalogue, interval, lastReload, previousPause);
+  StopSequence(context, catalogue);
+}
+
+void CHalvernService::RunTicks(TaskCatalogue& catalogue, std::int32_t interval,
+                               std::int64_t lastReload, std::int32_t previousPause) {
+  do {
+    environment_.Sleep(kTickMilliseconds);
+    if (paused_.load() == 0) {
+      const std::int64_t now = environment_.clock().Now();
+      if (now >= lastReload + static_cast<std::int64_t>(interval)) {
+        catalogue.Reload();
+        lastReload = now;
+      }
+      catalogue.Offer(now);
+    }
+    const std::int32_t pause = paused_.load();
+    if (pause != previousPause) {
+      if (pause == 1) {
+        ReportState(platform::kServicePaused, kUnchanged, kUnchanged, kUnchanged);
+        ReportServiceEvent(kEventPaused);
+      } else {
+        ReportState(platform::kServiceRunning, kUnchanged, kUnchanged, kUnchanged);
+        ReportServiceEvent(kEventContinued);
+      }
+    }
+    previousPause = pause;
+  } while (stopRequested_.load() != 1);
+}
+
+void CHalvernService::StopSequence(ServiceContext& context, TaskCatalogue& catalogue) {
+  context.log().Log("Stopping Service");
+  ReportState(platform::kServiceStopPending, 1, kStopWaitHint, kUnchanged);
+  if (SetStopEvent() != platform::kSuccess) context.log().Log("Could not send shutdown event");
+
+  // Watchers end within moments of the stop event; wait at most nine ticks for them.
+  if (!catalogue.AllFinished()) {
+    for (std::uint32_t checkPoint = 2; checkPoint <= kLastStopCheckPoint; ++checkPoint) {
+      environment_.Sleep(kTickMilliseconds);
+      ReportState(platform::kServiceStopPending, checkPoint, kStopWaitHint, kUnchanged);
+      if (checkPoint == kLastStopCheckPoint || catalogue.AllFinished()) break;
+    }
+  }
+  context.log().Log("Service Stopped");
+  ReportServiceEvent(kEventStopped);
+}
+
+}  // namespace hvs

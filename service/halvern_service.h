@@ -1,0 +1,67 @@
+// CHalvernService: the plug-in service itself, its main loop and its reactions to controls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "ntservice/service_shell.h"
+#include "platform/clock.h"
+
+namespace hvs {
+
+class ServiceContext;
+class TaskCatalogue;
+
+// What the main loop takes from the system. Tests hand it a clock and a sleep of their
+// own; the program always ticks on the real ones, once a second.
+class LoopEnvironment {
+ public:
+  virtual ~LoopEnvironment() = default;
+  // The time of the ticks, the log stamps and the task runs.
+  virtual const platform::Clock& clock() const { return platform::SystemClock(); }
+  virtual void Sleep(std::uint32_t milliseconds) { platform::SleepMilliseconds(milliseconds); }
+  // The directory of the program file, without a trailing separator.
+  virtual std::string ProgramDirectory() const;
+};
+
+// Event ids of the main routine, written as they are.
+inline constexpr std::uint32_t kEventStarted = 0x40000001;
+inline constexpr std::uint32_t kEventStopped = 0x40000003;
+inline constexpr std::uint32_t kEventPaused = 0x40000004;
+inline constexpr std::uint32_t kEventContinued = 0x40000005;
+
+class CHalvernService : public CServiceShell {
+ public:
+  // The three texts are the string resources 202, 200 and 201. `environment` (not owned)
+  // must outlive the service; null means the real system.
+  CHalvernService(const char* serviceName, const char* displayName, const char* description,
+                  LoopEnvironment* environment = nullptr);
+  ~CHalvernService() override;
+
+  // Reports running, builds the context and the catalogue, then ticks once a second:
+  // reloads on the interval and offers the tick's time to the tasks unless paused; at a
+  // stop request it signals the watchers, waits at most nine seconds for the tasks and
+  // tears everything down.
+  void ServiceMainBody(std::uint32_t argc, char** argv) override;
+  // Only set the flags that the main loop reads at every tick.
+  void OnStop() override;
+  void OnPause() override;
+  void OnContinue() override;
+
+ protected:
+  // One information event with the display name, whatever eventLogging says.
+  virtual void ReportServiceEvent(std::uint32_t eventId);
+
+ private:
+  void RunTicks(TaskCatalogue& catalogue, std::int32_t interval, std::int64_t lastReload,
+                std::int32_t previousPause);
+  void StopSequence(ServiceContext& context, TaskCatalogue& catalogue);
+
+  LoopEnvironment ownEnvironment_;
+  LoopEnvironment& environment_;
+  std::atomic<std::int32_t> stopRequested_{0};
+  std::atomic<std::int32_t> paused_{0};
+};
+
+}  // namespace hvs

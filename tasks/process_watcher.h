@@ -1,0 +1,44 @@
+// Starts a task's command as a child process and watches it on a detached thread.
+#pragma once
+
+#include <memory>
+
+namespace hvs {
+
+class Task;
+
+enum class StartResult { AlreadyRunning = 0, Started = 1, RunningElsewhere = -1 };
+
+// One per task, created and destroyed with it. Each start gives its thread a record of
+// its own (command, forceKill, running flag, stop event), held jointly with the watcher,
+// so a task destroyed while its process runs leaves the thread on valid data. Start and
+// IsRunning are for the service thread; the watcher threads never log.
+class ProcessWatcher {
+ public:
+  // `owner` gives RunCommand and ForceKill at each start; the watcher lives inside it.
+  explicit ProcessWatcher(Task& owner);
+  // Leaves a running process and its thread alone: the thread ends with the process or
+  // at the stop event, as it would with the task still there.
+  ~ProcessWatcher();
+  ProcessWatcher(const ProcessWatcher&) = delete;
+  ProcessWatcher& operator=(const ProcessWatcher&) = delete;
+
+  // AlreadyRunning while the previous start's thread has not ended; RunningElsewhere
+  // when a process of the command's executable name runs on the machine. Otherwise
+  // Started: copies the owner's RunCommand and ForceKill and the current stop event,
+  // marks the watcher running and starts a thread that creates the process and waits
+  // until it ends or the stop event is set, then kills it (exit code 1) if forceKill,
+  // else lets it run on. The mark is cleared when the thread ends, which is at once when
+  // the process cannot be created; when no thread can be made it is cleared before the
+  // return. Without a stop event the thread waits for the process alone.
+  StartResult Start();
+  // True from a Start that returned Started until its thread has let go of the process.
+  bool IsRunning() const;
+
+ private:
+  struct Watch;
+  Task& owner_;
+  std::shared_ptr<Watch> watch_;  // the latest start's record; null before the first
+};
+
+}  // namespace hvs

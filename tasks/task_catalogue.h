@@ -1,0 +1,52 @@
+// The loaded tasks, one per definition file in Config, with their reload and their offers.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/files.h"
+#include "tasks/task.h"
+
+namespace hvs {
+
+class ServiceContext;
+
+// Tasks keyed by their file name, in byte order (upper case before lower case); every
+// walk goes in that order. Used from the service thread only.
+class TaskCatalogue {
+ public:
+  using Tasks = std::map<std::string, std::unique_ptr<Task>>;
+
+  // `context` is not owned and outlives the catalogue; its Config directory is taken now.
+  explicit TaskCatalogue(ServiceContext& context);
+  // Destroys the tasks in key order. Their processes, and watchers, are left running.
+  ~TaskCatalogue();
+  TaskCatalogue(const TaskCatalogue&) = delete;
+  TaskCatalogue& operator=(const TaskCatalogue&) = delete;
+
+  // Rolls the log over, then brings the tasks in line with Config\*.xml: loads new files
+  // and files written since their last load, and removes the tasks whose file is gone or
+  // did not load. A directory that cannot be searched counts as empty.
+  void Reload();
+  // Runs every task due at `now` (seconds since 1970, UTC), in key order.
+  void Offer(std::int64_t now);
+  // True when no task's process is being watched; true for no tasks at all.
+  bool AllFinished() const;
+
+  const Tasks& tasks() const { return tasks_; }
+
+ private:
+  // Loads the task of `match` when it is new, not loaded, or its file has been written
+  // since; marks it as one to keep when it is loaded.
+  void Refresh(const platform::FileEntry& match, std::set<std::string>& seen);
+  void RemoveAllBut(const std::set<std::string>& seen);
+
+  ServiceContext& context_;
+  const std::string configDirectory_;
+  Tasks tasks_;
+};
+
+}  // namespace hvs

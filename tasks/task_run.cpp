@@ -1,0 +1,72 @@
+// One attempt to start a due task: substitution, the watcher's start, the log and LastRun.
+#include <cstdint>
+#include <string>
+
+#include "platform/strings.h"
+#include "service/service_context.h"
+#include "tasks/task.h"
+
+namespace hvs {
+
+namespace {
+
+constexpr const char* kShowFullCommand = "ShowFullCommand";
+constexpr const char* kLastRun = "LastRun";
+
+// The secrets show only where the task's "ShowFullCommand" is 1 (absent: stored as "0").
+const std::string& CommandToShow(Task& task) {
+  const std::string setting =
+      task.context.settings().GetTaskValue(task.Name, kShowFullCommand, "0");
+  return platform::AtoiValue(setting) == 1 ? task.RunCommand : task.DisplayCommand;
+}
+
+}  // namespace
+
+std::string EscapePercent(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    escaped += c;
+    if (c == '%') escaped += '%';
+  }
+  return escaped;
+}
+
+bool Task::IsDue(std::int64_t now) const {
+  return now > LastRun + static_cast<std::int64_t>(WaitPeriodSeconds);
+}
+
+void Task::Run() {
+  LogFile& log = context.log();
+  if (!Loaded) {
+    log.LogFormat("Task '%s' cannot be run because it hasn't been loaded.", Name.c_str());
+    return;
+  }
+  // The watcher would refuse anyway; asking first spares the registry reads of the
+  // refresh, and a substitution's complaints, at every tick while the process runs.
+  if (watcher.IsRunning()) return;
+
+  VariableTable& variables = context.variables();
+  variables.Refresh();
+  RunCommand = variables.Substitute(Command, DisplayCommand);
+
+  switch (watcher.Start()) {
+    case StartResult::AlreadyRunning:
+      return;
+    case StartResult::RunningElsewhere:
+      log.LogFormat("Task '%s' is already running outside of this service.",
+                    EscapePercent(Name).c_str());
+      break;
+    case StartResult::Started:
+      log.LogFormat("Task '%s' run by command: %s", EscapePercent(Name).c_str(),
+                    EscapePercent(CommandToShow(*this)).c_str());
+      break;
+  }
+
+  // The attempt counts, whatever became of it; the registry keeps the low 32 bits.
+  LastRun = context.clock().Now();
+  const auto stored = static_cast<std::int32_t>(LastRun);
+  context.settings().SetTaskValue(Name, kLastRun, std::to_string(stored));
+}
+
+}  // namespace hvs

@@ -1,0 +1,213 @@
+// The main loop of CHalvernService on an injected clock and sleep: ticks, pause, stop.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "service/halvern_service.h"
+#include "tasks/stop_event.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/registry_tree.h"
+#include "tests/support/test_env.h"
+
+namespace hvs {
+namespace {
+
+struct Report {
+  std::uint32_t state;
+  std::uint32_t checkPoint;
+  std::uint32_t waitHint;
+  bool operator==(const Report&) const = default;
+};
+
+class RecordingReporter : public StatusReporter {
+ public:
+  bool Send(platform::ServiceStatusHandle, const platform::ServiceStatus& status) override {
+    reports.push_back({status.currentState, status.checkPoint, status.waitHint});
+    return true;
+  }
+  std::vector<Report> reports;
+};
+
+// Each sleep advances the fake clock and then runs what the test scheduled for it.
+class ScriptedEnvironment : public LoopEnvironment {
+ public:
+  explicit ScriptedEnvironment(std::string directory) : directory_(std::move(directory)) {}
+  const platform::Clock& clock() const override { return clock_; }
+  void Sleep(std::uint32_t milliseconds) override {
+    // A moment of real time, so that watcher threads of started tasks get to run.
+    platform::SleepMilliseconds(2);
+    clock_.Advance(milliseconds / 1000);
+    auto action = actions.find(++sleeps);
+    if (action != actions.end()) action->second();
+    if (sleeps > 100) onRunaway();  // a loop that never ends must still end the test
+  }
+  std::string ProgramDirectory() const override { return directory_; }
+
+  std::map<int, std::function<void()>> actions;
+  std::function<void()> onRunaway;
+  int sleeps = 0;
+
+ private:
+  std::string directory_;
+  // Real time at the start, so that the log's daily roll-over leaves the live file alone.
+  testsupport::FakeClock clock_;
+};
+
+class TestService : public CHalvernService {
+ public:
+  explicit TestService(LoopEnvironment& environment)
+      : CHalvernService("HvsLoopTest", "HVS Loop Test", "test", &environment) {
+    UseStatusReporter(reporter);
+    statusHandle = 1;  // as if registered with the control manager, so reports are sent
+  }
+  void ReportServiceEvent(std::uint32_t eventId) override { events.push_back(eventId); }
+
+  RecordingReporter reporter;
+  std::vector<std::uint32_t> events;
+};
+
+constexpr std::uint32_t kRunning = platform::kServiceRunning;
+constexpr std::uint32_t kPaused = platform::kServicePaused;
+constexpr std::uint32_t kStopPending = platform::kServiceStopPending;
+
+class MainLoopTest : public ::testing::Test {
+ protected:
+  MainLoopTest() : environment(program.path()), service(environment) {
+    testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane");
+    CreateStopEvent("");
+    environment.onRunaway = [this] { service.OnStop(); };
+    platform::CreateDirectory(program / "Config");
+  }
+  ~MainLoopTest() override {
+    CloseStopEvent();
+    testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane");
+  }
+
+  void Run() { service.ServiceMainBody(0, nullptr); }
+  // A task whose program does not exist: every run logs its line and ends at once.
+  void AddTask(const std::string& file, const std::string& name) {
+    testsupport::WriteFile(platform::JoinPath(program / "Config", file),
+                           "<Task><Name>" + name + "</Name><Command>hvs-no-such-program-" + name +
+                               "</Command><Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds>"
+                               "</Schedule></Task>");
+  }
+  std::string Log() { return testsupport::ReadFile(platform::JoinPath(program / "Logs", "HVS.Log")); }
+  static int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+
+  testsupport::TempDirectory program;
+  ScriptedEnvironment environment;
+  TestService service;
+};
+
+TEST_F(MainLoopTest, StartLogsAndReportsBeforeTheFirstTickAndStopEndsTheRun) {
+  environment.actions[1] = [this] { service.OnStop(); };
+  Run();
+  const std::string log = Log();
+  EXPECT_EQ(log.find("["), 0u);
+  EXPECT_EQ(log.find("] Service Started.\r\n"), log.find("]"));
+  EXPECT_LT(log.find("Service Started."), log.find("Stopping Service"));
+  EXPECT_LT(log.find("Stopping Service"), log.find("Service Stopped"));
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kStopPending, 1, 1100}}));
+  EXPECT_EQ(service.events, (std::vector<std::uint32_t>{kEventStarted, kEventStopped}));
+  EXPECT_EQ(environment.sleeps, 1);  // every task finished: no wait at stop
+}
+
+TEST_F(MainLoopTest, StopDuringASleepStillOffersThatTick) {
+  AddTask("job.xml", "Job");
+  environment.actions[1] = [this] { service.OnStop(); };
+  Run();
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "] Task 'Job' run by command: hvs-no-such-program-Job\r\n"), 1);
+  EXPECT_LT(log.rfind("run by command"), log.find("Stopping Service"));
+}
+
+TEST_F(MainLoopTest, StopBeforeTheLoopOffersNothing) {
+  AddTask("job.xml", "Job");
+  service.OnStop();
+  Run();
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "] Loaded task: Job\r\n"), 1);  // the first reload still happens
+  EXPECT_EQ(Count(log, "run by command"), 0);
+  EXPECT_EQ(environment.sleeps, 0);
+}
+
+TEST_F(MainLoopTest, PauseAndContinueBetweenTwoTicksLeaveNoTrace) {
+  environment.actions[1] = [this] {
+    service.OnPause();
+    service.OnContinue();
+  };
+  environment.actions[2] = [this] { service.OnStop(); };
+  Run();
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kStopPending, 1, 1100}}));
+  EXPECT_EQ(service.events, (std::vector<std::uint32_t>{kEventStarted, kEventStopped}));
+}
+
+TEST_F(MainLoopTest, PauseStopsOffersAndContinueResumesThem) {
+  AddTask("job.xml", "Job");
+  environment.actions[1] = [this] { service.OnPause(); };
+  environment.actions[3] = [this] { service.OnContinue(); };
+  environment.actions[4] = [this] { service.OnStop(); };
+  Run();
+  // Ticks 1 and 2 are paused (the pause arrived during the first sleep); 3 and 4 offer.
+  EXPECT_EQ(Count(Log(), "run by command"), 2);
+  // The run of tick 4 may still be ending when the stop begins: more stop-pending
+  // reports may follow the first.
+  const auto& reports = service.reporter.reports;
+  ASSERT_GE(reports.size(), 4u);
+  EXPECT_EQ(std::vector<Report>(reports.begin(), reports.begin() + 4),
+            (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kRunning, 0, 0},
+                                 {kStopPending, 1, 1100}}));
+  for (std::size_t i = 4; i < reports.size(); ++i) EXPECT_EQ(reports[i].state, kStopPending);
+  EXPECT_EQ(service.events, (std::vector<std::uint32_t>{kEventStarted, kEventPaused,
+                                                        kEventContinued, kEventStopped}));
+}
+
+TEST_F(MainLoopTest, StopWhilePausedReportsNoContinue) {
+  environment.actions[1] = [this] { service.OnPause(); };
+  environment.actions[3] = [this] { service.OnStop(); };
+  Run();
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kStopPending, 1, 1100}}));
+  EXPECT_EQ(service.events,
+            (std::vector<std::uint32_t>{kEventStarted, kEventPaused, kEventStopped}));
+}
+
+TEST_F(MainLoopTest, IntervalZeroReloadsInEveryTick) {
+  platform::RegistryKey key;
+  ASSERT_EQ(platform::RegistryKey::LocalMachine().Create("SOFTWARE\\Sorvane\\HVS",
+                                                         platform::kKeyAllAccess, key), 0u);
+  ASSERT_EQ(key.SetValue("LoadTaskInterval", platform::kRegSz, "0", 1), 0u);
+  testsupport::WriteFile(platform::JoinPath(program / "Config", "broken.xml"), "<Task><Name>");
+  environment.actions[3] = [this] { service.OnStop(); };
+  Run();
+  // A broken file is tried at every reload: the first one and one per tick.
+  EXPECT_EQ(Count(Log(), "] Task configuration file 'broken.xml' could not load.\r\n"), 4);
+}
+
+TEST_F(MainLoopTest, DefaultIntervalReloadsAfterSixtySeconds) {
+  testsupport::WriteFile(platform::JoinPath(program / "Config", "broken.xml"), "<Task><Name>");
+  environment.actions[61] = [this] { service.OnStop(); };
+  Run();
+  EXPECT_EQ(Count(Log(), "could not load"), 2);  // at start and at the tick 60 s later
+  EXPECT_EQ(environment.sleeps, 61);
+}
+
+TEST_F(MainLoopTest, StopEventThatCannotBeSetIsLoggedAndTheStopGoesOn) {
+  CloseStopEvent();
+  environment.actions[1] = [this] { service.OnStop(); };
+  Run();
+  const std::string log = Log();
+  EXPECT_NE(log.find("] Could not send shutdown event\r\n"), std::string::npos);
+  EXPECT_LT(log.find("Could not send shutdown event"), log.find("Service Stopped"));
+}
+
+}  // namespace
+}  // namespace hvs

@@ -1,0 +1,210 @@
+// The catalogue over a real Config directory: what its reloads load, keep and remove, and
+// the order and the test at stop of its offers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "tasks/stop_event.h"
+#include "tasks/task_catalogue.h"
+#include "tests/support/child_process.h"
+#include "tests/tasks/task_fixture.h"
+
+namespace hvs::tasktest {
+namespace {
+
+using Messages = std::vector<std::string>;
+
+const platform::FileTime kWritten = platform::SecondsToFileTime(kTime - 3600);
+
+std::string TaskFile(const std::string& name, const std::string& command, bool forceKill = false,
+                     int period = 60) {
+  return "<?xml version=\"1.0\"?>\n<Task>\n  <Name>" + name + "</Name>\n  <Command>" + command +
+         "</Command>\n  <ForceKill>" + (forceKill ? "true" : "false") +
+         "</ForceKill>\n  <Schedule><WaitPeriodSeconds>" + std::to_string(period) +
+         "</WaitPeriodSeconds></Schedule>\n</Task>\n";
+}
+
+class TaskCatalogueTest : public TaskFixture {
+ protected:
+  std::string ConfigFile(const std::string& name) const {
+    return platform::JoinPath(context->ConfigDirectory(), name);
+  }
+  void WriteTask(const std::string& name, const std::string& content,
+                 platform::FileTime written = kWritten) {
+    testsupport::WriteFile(ConfigFile(name), content);
+    ASSERT_TRUE(testsupport::SetLastWriteTime(ConfigFile(name), written));
+  }
+  static Messages Keys(const TaskCatalogue& catalogue) {
+    Messages keys;
+    for (const auto& [key, task] : catalogue.tasks()) keys.push_back(key);
+    return keys;
+  }
+  // The catalogue's own messages since `mark`, without those of the loads themselves.
+  Messages CatalogueMessages(std::size_t mark) const {
+    Messages own;
+    for (const std::string& message : MessagesSince(mark))
+      if (message.starts_with("Loading task configuration file: ") ||
+          message.starts_with("Loaded task: ") ||
+          message.starts_with("Task configuration file '") || message == "Removing Task")
+        own.push_back(message);
+    return own;
+  }
+  Messages ReloadMessages(TaskCatalogue& catalogue) {
+    const std::size_t mark = Mark();
+    catalogue.Reload();
+    return CatalogueMessages(mark);
+  }
+  std::uint32_t OfferAndWaitForStart(TaskCatalogue& catalogue, std::int64_t now,
+                                     const std::string& started) {
+    clock.Set(now);
+    catalogue.Offer(now);
+    return WaitForStart(started);
+  }
+};
+
+// A first load leaves LastRun at 0, so both are due at the first offer.
+TEST_F(TaskCatalogueTest, TasksAreKeyedByFileNameInByteOrderAndStartedInThatOrder) {
+  const std::string command = CommandFor(MissingProgram());
+  WriteTask("a.xml", TaskFile("lower", command));
+  WriteTask("B.xml", TaskFile("Upper", command));
+  TaskCatalogue catalogue(*context);
+  const Messages loaded = ReloadMessages(catalogue);
+  EXPECT_EQ(loaded.size(), 4u);
+  for (const char* line : {"Loading task configuration file: a.xml", "Loaded task: lower",
+                           "Loading task configuration file: B.xml", "Loaded task: Upper"})
+    EXPECT_NE(std::find(loaded.begin(), loaded.end(), line), loaded.end()) << line;
+  EXPECT_EQ(Keys(catalogue), (Messages{"B.xml", "a.xml"}));
+
+  const std::size_t mark = Mark();
+  catalogue.Offer(kTime);
+  EXPECT_EQ(MessagesSince(mark), (Messages{"Task 'Upper' run by command: " + command,
+                                           "Task 'lower' run by command: " + command}));
+  for (const auto& [key, task] : catalogue.tasks()) EXPECT_EQ(task->LastRun, kTime) << key;
+}
+
+TEST_F(TaskCatalogueTest, ARecordedLastRunDelaysTheStartUntilThePeriodAfterItHasPassed) {
+  context->settings().SetTaskValue("Future", "LastRun", std::to_string(kTime + 1000));
+  WriteTask("future.xml", TaskFile("Future", CommandFor(MissingProgram()), false, 60));
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  const std::size_t mark = Mark();
+  for (const std::int64_t now : {kTime, kTime + 1000, kTime + 1060}) catalogue.Offer(now);
+  EXPECT_TRUE(MessagesSince(mark).empty());
+  catalogue.Offer(kTime + 1061);
+  EXPECT_EQ(MessagesSince(mark).size(), 1u);
+}
+
+// The touched file's task is loaded again in place: same task, same watcher, same process.
+TEST_F(TaskCatalogueTest, OnlyALaterFileTimeReloadsAndItLeavesTheRunningProcessAlone) {
+  const std::string sleeper = NewProgram("sleep");
+  WriteTask("job.xml", TaskFile("Job", CommandFor(sleeper)));
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  const Task* const task = catalogue.tasks().at("job.xml").get();
+  const std::uint32_t id = OfferAndWaitForStart(catalogue, kTime, sleeper);
+  ASSERT_NE(id, 0u);
+
+  context->settings().SetTaskValue("Job", "LastRun", "1234");
+  EXPECT_TRUE(ReloadMessages(catalogue).empty());
+  ASSERT_TRUE(testsupport::SetLastWriteTime(ConfigFile("job.xml"), kWritten - 10'000'000));
+  EXPECT_TRUE(ReloadMessages(catalogue).empty());
+  EXPECT_EQ(task->LastRun, kTime);
+
+  ASSERT_TRUE(testsupport::SetLastWriteTime(ConfigFile("job.xml"), kWritten + 10'000'000));
+  EXPECT_EQ(ReloadMessages(catalogue),
+            (Messages{"Loading task configuration file: job.xml", "Loaded task: Job"}));
+  ASSERT_EQ(catalogue.tasks().at("job.xml").get(), task);
+  EXPECT_EQ(task->LastRun, 1234);
+  EXPECT_TRUE(task->watcher.IsRunning());
+  EXPECT_TRUE(testsupport::ProcessIdInUse(id));
+  EXPECT_EQ(StartsOf(sleeper).size(), 1u);
+  EXPECT_TRUE(EndProcess(id));
+  EXPECT_TRUE(Finished(*task));
+}
+
+// Its task is made anew at each reload, so the repair loads whatever its file time.
+TEST_F(TaskCatalogueTest, ABrokenFileLogsThreeLinesAtEveryReloadAndLoadsOnceRepaired) {
+  WriteTask("bad.xml", "<Task><Name>Bad</Name><Command>cut off");
+  TaskCatalogue catalogue(*context);
+  const Messages failed{"Loading task configuration file: bad.xml",
+                        "Task configuration file 'bad.xml' could not load.", "Removing Task"};
+  EXPECT_EQ(ReloadMessages(catalogue), failed);
+  EXPECT_TRUE(catalogue.tasks().empty());
+  EXPECT_EQ(ReloadMessages(catalogue), failed);
+
+  WriteTask("bad.xml", TaskFile("Repaired", "x"));
+  EXPECT_EQ(ReloadMessages(catalogue),
+            (Messages{"Loading task configuration file: bad.xml", "Loaded task: Repaired"}));
+  EXPECT_EQ(Keys(catalogue), Messages{"bad.xml"});
+}
+
+TEST_F(TaskCatalogueTest, ADirectoryNamedLikeATaskFileIsTriedAtEveryReloadAndRemoved) {
+  ASSERT_EQ(platform::CreateDirectory(ConfigFile("sub.xml")), platform::kSuccess);
+  TaskCatalogue catalogue(*context);
+  const Messages failed{"Loading task configuration file: sub.xml",
+                        "Task configuration file 'sub.xml' could not load.", "Removing Task"};
+  EXPECT_EQ(ReloadMessages(catalogue), failed);
+  EXPECT_EQ(ReloadMessages(catalogue), failed);
+  EXPECT_TRUE(catalogue.tasks().empty());
+}
+
+TEST_F(TaskCatalogueTest, AVanishedFileRemovesItsTaskAndAMissingConfigRemovesThemAll) {
+  WriteTask("one.xml", TaskFile("One", "x"));
+  WriteTask("two.xml", TaskFile("Two", "x"));
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  ASSERT_EQ(Keys(catalogue), (Messages{"one.xml", "two.xml"}));
+
+  ASSERT_EQ(platform::RemoveFile(ConfigFile("one.xml")), platform::kSuccess);
+  EXPECT_EQ(ReloadMessages(catalogue), Messages{"Removing Task"});
+  EXPECT_EQ(Keys(catalogue), Messages{"two.xml"});
+
+  WriteTask("three.xml", TaskFile("Three", "x"));
+  catalogue.Reload();
+  testsupport::RemoveTree(context->ConfigDirectory());
+  EXPECT_EQ(ReloadMessages(catalogue), (Messages{"Removing Task", "Removing Task"}));
+  EXPECT_TRUE(catalogue.tasks().empty());
+}
+
+TEST_F(TaskCatalogueTest, ATaskRemovedWhileItsProcessRunsLeavesTheProcessRunning) {
+  const std::string sleeper = NewProgram("sleep");
+  WriteTask("job.xml", TaskFile("Job", CommandFor(sleeper), true));
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  const std::uint32_t id = OfferAndWaitForStart(catalogue, kTime, sleeper);
+  ASSERT_NE(id, 0u);
+
+  ASSERT_EQ(platform::RemoveFile(ConfigFile("job.xml")), platform::kSuccess);
+  EXPECT_EQ(ReloadMessages(catalogue), Messages{"Removing Task"});
+  EXPECT_TRUE(catalogue.AllFinished());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(testsupport::ProcessIdInUse(id));
+  EXPECT_TRUE(EndProcess(id));
+}
+
+TEST_F(TaskCatalogueTest, AllFinishedOnlyOnceNoWatcherRunsAnyMore) {
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  catalogue.Offer(kTime);
+  EXPECT_TRUE(catalogue.AllFinished());
+  EXPECT_TRUE(LogMessages().empty());
+
+  const std::string quick = NewProgram("quick");
+  const std::string sleeper = NewProgram("sleep");
+  WriteTask("a.xml", TaskFile("Quick", CommandFor(quick)));
+  WriteTask("b.xml", TaskFile("Sleeper", CommandFor(sleeper), true));
+  catalogue.Reload();
+  const std::uint32_t id = OfferAndWaitForStart(catalogue, kTime, sleeper);
+  ASSERT_NE(id, 0u);
+  EXPECT_FALSE(catalogue.AllFinished());
+  ASSERT_TRUE(Finished(*catalogue.tasks().at("a.xml")));
+  EXPECT_FALSE(catalogue.AllFinished());
+
+  ASSERT_EQ(SetStopEvent(), platform::kSuccess);
+  EXPECT_TRUE(Eventually([&] { return catalogue.AllFinished(); }));
+  EXPECT_TRUE(Eventually([&] { return !testsupport::ProcessIdInUse(id); }));
+}
+
+}  // namespace
+}  // namespace hvs::tasktest

@@ -1,0 +1,135 @@
+// The child programs of the task tests and the fixture around them.
+#include "tests/tasks/task_fixture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "platform/files.h"
+#include "tasks/stop_event.h"
+#include "tests/support/child_process.h"
+#include "tests/support/child_role.h"
+#include "tests/support/registry_tree.h"
+
+namespace hvs::tasktest {
+
+namespace {
+
+constexpr const char* kRole = "task-program";
+constexpr const char* kStartsSuffix = ".starts";
+
+std::string BaseName(const std::string& path) {
+  return path.substr(path.find_last_of(platform::PathSeparator()) + 1);
+}
+
+// The argument is the directory in which each program appends its id to its own record.
+const bool kTaskProgram = testsupport::RegisterChildRole(kRole, [](const std::string& directory) {
+  const std::string name = BaseName(platform::ProgramPath());
+  std::ofstream(platform::JoinPath(directory, name + kStartsSuffix), std::ios::app)
+      << testsupport::CurrentProcessId() << "\n";
+  if (name.starts_with("sleep")) std::this_thread::sleep_for(std::chrono::seconds(30));
+  return 0;
+});
+
+}  // namespace
+
+TaskFixture::TaskFixture() : startsDirectory_(program / "starts") {
+  testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane");
+  platform::CreateDirectory(startsDirectory_);
+  // Watchers pass this process's environment on: every program they start plays the role.
+  testsupport::SetEnv("HVS_TEST_CHILD_ROLE", kRole);
+  testsupport::SetEnv("HVS_TEST_CHILD_ARG", startsDirectory_);
+  EXPECT_EQ(CreateStopEvent(""), platform::kSuccess);
+  context = std::make_unique<ServiceContext>(program.path(), false, clock);
+}
+
+TaskFixture::~TaskFixture() {
+  context.reset();
+  CloseStopEvent();
+  testsupport::UnsetEnv("HVS_TEST_CHILD_ROLE");
+  testsupport::UnsetEnv("HVS_TEST_CHILD_ARG");
+  testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane");
+}
+
+std::string TaskFixture::NewProgram(const std::string& kind) {
+  static std::atomic<unsigned> counter{0};
+  const std::string path = program / (kind + "_" + std::to_string(testsupport::CurrentProcessId()) +
+                                      "_" + std::to_string(counter++) + ".exe");
+  EXPECT_TRUE(testsupport::CopySelfTo(path)) << path;
+  return path;
+}
+
+std::string TaskFixture::MissingProgram() { return program / "missing_program.exe"; }
+
+std::string TaskFixture::CommandFor(const std::string& path, const std::string& arguments) {
+  return testsupport::QuotedCommand(path) + (arguments.empty() ? "" : " " + arguments);
+}
+
+std::vector<std::uint32_t> TaskFixture::StartsOf(const std::string& path) const {
+  std::vector<std::uint32_t> ids;
+  const std::string record = platform::JoinPath(startsDirectory_, BaseName(path) + kStartsSuffix);
+  if (!testsupport::FileExists(record)) return ids;
+  std::istringstream lines(testsupport::ReadFile(record));
+  // Only whole lines count: a program may be writing its own.
+  for (std::string line; std::getline(lines, line);)
+    if (!lines.eof()) ids.push_back(static_cast<std::uint32_t>(std::stoul(line)));
+  return ids;
+}
+
+std::uint32_t TaskFixture::WaitForStart(const std::string& path, std::size_t count) const {
+  std::uint32_t id = 0;
+  Eventually([&] {
+    const std::vector<std::uint32_t> ids = StartsOf(path);
+    if (ids.size() >= count) id = ids[count - 1];
+    return id != 0;
+  });
+  return id;
+}
+
+bool TaskFixture::EndProcess(std::uint32_t id) {
+  return id != 0 && testsupport::KillProcessId(id) &&
+         Eventually([&] { return !testsupport::ProcessIdInUse(id); });
+}
+
+std::unique_ptr<Task> TaskFixture::NewTask(const std::string& name, const std::string& command,
+                                           bool forceKill, std::int32_t period) {
+  auto task = std::make_unique<Task>(*context);
+  task->Name = name;
+  task->Command = command;
+  task->RunCommand = command;
+  task->DisplayCommand = command;
+  task->ForceKill = forceKill;
+  task->WaitPeriodSeconds = period;
+  task->Loaded = true;
+  return task;
+}
+
+bool TaskFixture::Finished(const Task& task) {
+  return Eventually([&] { return !task.watcher.IsRunning(); });
+}
+
+std::vector<std::string> TaskFixture::LogMessages() const {
+  std::vector<std::string> messages;
+  const std::string path = platform::JoinPath(context->LogsDirectory(), "HVS.Log");
+  if (!testsupport::FileExists(path)) return messages;
+  const std::string text = testsupport::ReadFile(path);
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find("\r\n", start);
+    const std::string line = text.substr(start, end - start);
+    const std::size_t stamped = line.find("] ");
+    messages.push_back(stamped == std::string::npos ? line : line.substr(stamped + 2));
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return messages;
+}
+
+std::vector<std::string> TaskFixture::MessagesSince(std::size_t mark) const {
+  std::vector<std::string> messages = LogMessages();
+  messages.erase(messages.begin(),
+                 messages.begin() + static_cast<std::ptrdiff_t>(std::min(mark, messages.size())));
+  return messages;
+}
+
+}  // namespace hvs::tasktest

@@ -1,0 +1,74 @@
+// Scene for the tests of tasks: a program directory, a clean registry key, a stop event of
+// the test's own, a clock it sets, and child programs whose starts it can count.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/service_context.h"
+#include "tasks/task.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/test_env.h"
+
+namespace hvs::tasktest {
+
+inline constexpr std::int64_t kTime = 1'700'000'000;  // the tests' "now", a Tuesday in 2023
+
+// True as soon as `condition` holds, false when it still fails after `limit`.
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+  for (auto deadline = std::chrono::steady_clock::now() + limit;;
+       std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+class TaskFixture : public ::testing::Test {
+ protected:
+  TaskFixture();
+  ~TaskFixture() override;
+
+  // A copy of the test executable in the program directory, named "<kind>_<ids>.exe" so
+  // that no other process has its name. Started, it records its process id; a "sleep"
+  // program then runs for half a minute, a "quick" one ends at once. Returns its path.
+  std::string NewProgram(const std::string& kind);
+  // A path in the program directory where no program is.
+  std::string MissingProgram();
+  // `path` as a command line that starts it.
+  static std::string CommandFor(const std::string& path, const std::string& arguments = "");
+
+  // The ids of the program's starts so far, in order.
+  std::vector<std::uint32_t> StartsOf(const std::string& path) const;
+  // Waits for the program's `count`-th start and returns its process id; 0 on time-out.
+  std::uint32_t WaitForStart(const std::string& path, std::size_t count = 1) const;
+  // Kills a process that a task started and waits until it is gone.
+  static bool EndProcess(std::uint32_t id);
+
+  // A task as its file would have made it, loaded.
+  std::unique_ptr<Task> NewTask(const std::string& name, const std::string& command,
+                                bool forceKill = false, std::int32_t period = 60);
+  // Waits until the task's watcher has let go of its process.
+  static bool Finished(const Task& task);
+
+  // The messages of HVS.Log in order, without their stamps.
+  std::vector<std::string> LogMessages() const;
+  // Messages logged from now on are those after this mark.
+  std::size_t Mark() const { return LogMessages().size(); }
+  std::vector<std::string> MessagesSince(std::size_t mark) const;
+
+  testsupport::TempDirectory program;
+  testsupport::FakeClock clock{kTime};
+  std::unique_ptr<ServiceContext> context;
+
+ private:
+  std::string startsDirectory_;
+};
+
+}  // namespace hvs::tasktest
