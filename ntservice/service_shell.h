@@ -13,7 +13,13 @@
 #include "platform/error.h"
 #include "platform/services.h"
 
+namespace platform {
+class ServiceManager;
+}
+
 namespace hvs {
+
+class ServiceHandle;
 
 // One per process: the constructor records the object as the single instance to which
 // the platform's context-free callbacks (service entry, control handler, console
@@ -38,8 +44,16 @@ class CServiceShell {
 
   virtual ~CServiceShell();
 
-  // Values under SYSTEM\CurrentControlSet\Services\<serviceName>\Parameters\<section>.
-  // Not available yet: writes answer false, reads their default (or false), with 120.
+  // Values under SYSTEM\CurrentControlSet\Services\<serviceName>\Parameters\<section>;
+  // every operation creates the service's key, "Parameters" and the section when they are
+  // missing, reads included. Writes store REG_SZ (with its NUL), REG_DWORD, REG_MULTI_SZ
+  // and REG_BINARY, flushed when flushParameterWrites is set; they answer false on
+  // failure. SetParameterString with a null entry deletes the section (failing when it
+  // has subkeys), with a null value the entry. Reads give their default (or false) on
+  // failure, with the registry's error where there is an error out (which may be null):
+  // GetParameterInt refuses values longer than 4 bytes with 234, GetParameterStrings
+  // values of another type than REG_MULTI_SZ with 13; the lists and blocks out are
+  // emptied first. Any type is read as text or bytes.
   virtual bool SetParameterString(const char* section, const char* entry, const char* value);
   virtual bool SetParameterInt(const char* section, const char* entry, std::int32_t value);
   virtual bool SetParameterStrings(const char* section, const char* entry,
@@ -97,12 +111,20 @@ class CServiceShell {
   // false with `error` when the dispatcher refuses (1063 when not started as a service,
   // 123 for a service name beyond 255 characters).
   virtual bool RunUnderDispatcher(platform::Error& error);
-  // Starts, pauses, continues or stops the installed service and waits for the state.
-  // Not available yet: false with 120.
+  // Starts (0), pauses (1), continues (2) or stops (3) the installed service unless it is
+  // in that state already, then waits at most `timeoutMs` (all bits: no limit) for the
+  // state, looking every `pollMs`. On failure: false, `error` set (1460 when the wait ran
+  // out, 87 for another operation) and an error event written; `error` is left alone on
+  // success.
   virtual bool SetServiceToStatus(std::uint32_t operation, platform::Error& error,
                                   std::uint32_t timeoutMs, std::uint32_t pollMs);
-  // Creates and removes the service entry; `text` tells people what failed. Not
-  // available yet: false with 120.
+  // Creates the service entry from the installation fields and registers the event
+  // source; the account name and password are wiped however it ends. A failure after
+  // the entry was created leaves the entry. Uninstall stops a running service, waiting
+  // at most `timeoutMs` for it, then deletes the entry and the event source. Both empty
+  // `text` and set `error` to 0 first; on failure `text` tells people what failed and
+  // `error` holds the failed call's error. A refused stop request that is followed by
+  // the stop all the same leaves its error and text behind a successful removal.
   virtual bool Install(std::string& text, platform::Error& error);
   virtual bool Uninstall(std::string& text, platform::Error& error, std::uint32_t timeoutMs);
   // Runs ServiceMainBody on this thread with the console handler installed and
@@ -110,8 +132,9 @@ class CServiceShell {
   virtual void RunInForeground();
   // Shows the program's usage: this framework shows nothing.
   virtual void ShowUsage();
-  // Names of the installed services that run this executable. Not available yet:
-  // false with 120.
+  // Names of the installed services whose command line holds this executable's path
+  // (compared in upper case); services that cannot be read are skipped. False with
+  // `error` when the connection or the enumeration fails.
   virtual bool FindInstances(std::vector<std::string>& names, platform::Error& error);
   // The service thread: registration, main routine, final stopped report.
   virtual void ServiceMain(std::uint32_t argc, char** argv);
@@ -181,6 +204,10 @@ class CServiceShell {
   static bool ConsoleControlEntry(std::uint32_t event);
 
   void ReportFrameworkEvent(std::uint32_t eventId);
+  // An error event with the event-log failure text of `messageId` and `error`.
+  void ReportFailureEvent(std::uint32_t eventId, std::uint32_t messageId, platform::Error error);
+  platform::Error CreateServiceEntry(const platform::ServiceManager& manager,
+                                     ServiceHandle& service);
   void ApplyOverrides(const CServiceShellCommandLineInfo& info);
   void PrepareInstall(CServiceShellCommandLineInfo& info);
   std::uint32_t ControlVerb(std::uint32_t operation, std::uint32_t messageId,

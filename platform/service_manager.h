@@ -68,6 +68,12 @@ struct ServiceStatusEntry {
   ServiceStatus status;
 };
 
+// Calls that older systems' service library lacks. They are looked up by name in the
+// library the process has already loaded ("ADVAPI32.DLL"; none is loaded for it); POSIX
+// has them all.
+enum class OptionalServiceCall { QueryConfig2, ChangeConfig2, QueryStatusEx };
+bool HasOptionalServiceCall(OptionalServiceCall call) noexcept;
+
 namespace detail {
 void CloseServiceHandle(void* handle) noexcept;
 void UnlockServiceDatabase(void* lock) noexcept;

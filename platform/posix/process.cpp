@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/child_exec.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/errno_map.h"
 
@@ -35,70 +36,13 @@ using UniqueDir = UniqueAny<DIR*, &::closedir>;
 constexpr std::size_t kMaxProcesses = 1024;
 constexpr std::size_t kMaxNameLength = 49;
 
-// The files execvp would try for `program`, in its order.
-std::vector<std::string> ExecutableCandidates(const std::string& program) {
-  if (program.empty()) return {};
-  if (program.find('/') != std::string::npos) return {program};
-  const char* path = std::getenv("PATH");
-  std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";  // execvp's default
-  std::vector<std::string> candidates;
-  for (;;) {
-    const std::size_t colon = directories.find(':');
-    const std::string_view directory = directories.substr(0, colon);
-    // An empty entry stands for the working directory.
-    candidates.push_back(directory.empty() ? program : std::string(directory) + '/' + program);
-    if (colon == std::string_view::npos) return candidates;
-    directories.remove_prefix(colon + 1);
-  }
-}
-
-int HighestDescriptor() {
-  struct rlimit limit {};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur > INT_MAX) return INT_MAX;
-  return static_cast<int>(limit.rlim_cur) - 1;
-}
-
 // --- In the child, between fork and exec: async-signal-safe calls only. ---
-
-// Handlers fall away at exec by themselves; ignored signals and the blocked mask would
-// not, and a program started on Windows inherits neither.
-void ResetSignals() {
-  struct sigaction standard {};
-  standard.sa_handler = SIG_DFL;
-  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
-  sigset_t none;
-  ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
-// Descriptors that other code opened without O_CLOEXEC must not reach the program either.
-void MarkDescriptorsCloseOnExec(int highest) {
-  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-  for (int fd = 3; fd <= highest; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // kernels before 5.11
-}
-
-bool MeansNotHere(int error) {
-  return error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV ||
-         error == ETIMEDOUT;
-}
-
-// execvp's search, without its fallback of running a file that is no executable through
-// the shell. Returns only when nothing could be run, with the errno to report.
-int ExecFirstRunnable(const std::vector<std::string>& candidates, char* const* argv) {
-  bool denied = false;
-  for (const std::string& candidate : candidates) {
-    ::execve(candidate.c_str(), argv, environ);
-    if (errno == EACCES) denied = true;
-    else if (!MeansNotHere(errno)) return errno;
-  }
-  return denied ? EACCES : ENOENT;
-}
 
 [[noreturn]] void RunChild(const std::vector<std::string>& candidates, char* const* argv,
                            int errorPipe, int highestFd) {
-  ResetSignals();
-  MarkDescriptorsCloseOnExec(highestFd);
-  const int error = ExecFirstRunnable(candidates, argv);
+  posix::ResetSignals();
+  posix::MarkDescriptorsCloseOnExec(3, highestFd);
+  const int error = posix::ExecFirstRunnable(candidates, argv, environ);
   [[maybe_unused]] const ssize_t written = ::write(errorPipe, &error, sizeof error);
   ::_exit(127);
 }
@@ -172,7 +116,7 @@ bool ExecutableName(int procFd, const char* pid, std::string& name) {
 Error Process::Create(const std::string& commandLine) {
   LetGo();
   const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
-  const std::vector<std::string> candidates = ExecutableCandidates(arguments.front());
+  const std::vector<std::string> candidates = posix::ExecutableCandidates(arguments.front());
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -181,7 +125,7 @@ Error Process::Create(const std::string& commandLine) {
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return posix::LastErrno();
   UniqueFd readEnd(pipeEnds[0]);
   UniqueFd writeEnd(pipeEnds[1]);
-  const int highestFd = HighestDescriptor();
+  const int highestFd = posix::HighestDescriptor();
 
   const pid_t pid = ::fork();
   if (pid < 0) return posix::LastErrno();

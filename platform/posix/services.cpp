@@ -1,4 +1,4 @@
-// The service side on POSIX: console events from signals; the dispatcher refuses a console start.
+// The service side on POSIX: the dispatcher of our service control manager, console events from signals.
 #include "platform/services.h"
 
 #include <pthread.h>
@@ -9,41 +9,36 @@
 #include <thread>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/service_dispatcher.h"
 
 namespace platform {
 
-// Only a process that a service control manager started can be dispatched, and told
-// through its environment where to report; nothing here started this one, so, as on
-// Windows when a service program is run from a console, there is nothing to connect to.
-Error StartServiceDispatcher(char* /*name*/, ServiceMainFunction /*entry*/) {
-  return kFailedServiceControllerConnect;
+// The name is not looked at: as on Windows for a service of its own process, the one
+// service this process was started for is the one that runs.
+Error StartServiceDispatcher(char* /*name*/, ServiceMainFunction entry) {
+  return posix::dispatcher::Run(entry);
 }
 
 ControlHandlerRegistration::ControlHandlerRegistration() noexcept = default;
 
-// The service control of this platform speaks the extended form only.
+// The service control of this platform has the extended form always.
 bool ControlHandlerRegistration::HasExtendedForm() const noexcept { return true; }
 
-// Registration belongs to a service that the dispatcher runs, and no dispatcher runs one
-// in this process (see StartServiceDispatcher).
 ServiceStatusHandle ControlHandlerRegistration::RegisterExtended(const char* /*name*/,
-                                                                 ControlHandlerExFunction /*handler*/,
-                                                                 void* /*context*/,
+                                                                 ControlHandlerExFunction handler,
+                                                                 void* context,
                                                                  Error& error) const noexcept {
-  error = kFailedServiceControllerConnect;
-  return 0;
+  return posix::dispatcher::Register(handler, nullptr, context, error);
 }
 
 ServiceStatusHandle ControlHandlerRegistration::Register(const char* /*name*/,
-                                                         ControlHandlerFunction /*handler*/,
+                                                         ControlHandlerFunction handler,
                                                          Error& error) const noexcept {
-  error = kFailedServiceControllerConnect;
-  return 0;
+  return posix::dispatcher::Register(nullptr, handler, nullptr, error);
 }
 
-// No registration ever succeeds here, so no handle can be valid.
-Error SetServiceStatus(ServiceStatusHandle /*handle*/, const ServiceStatus& /*status*/) noexcept {
-  return kInvalidHandle;
+Error SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) noexcept {
+  return posix::dispatcher::Report(handle, status);
 }
 
 namespace {

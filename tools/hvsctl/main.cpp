@@ -1,4 +1,4 @@
-// hvsctl: the POSIX administration tool; the first word picks the command (reg, later sc, events).
+// hvsctl: the POSIX administration tool; the first word picks the command (reg, sc, events).
 #include <exception>
 #include <iostream>
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "tools/hvsctl/events_command.h"
 #include "tools/hvsctl/reg_command.h"
+#include "tools/hvsctl/sc_command.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ struct Entry {
 constexpr Entry kCommands[] = {
     {"reg", &hvsctl::RunRegCommand},
     {"events", &hvsctl::RunEventsCommand},
+    {"sc", &hvsctl::RunScCommand},
 };
 
 bool SameName(std::string_view a, std::string_view b) {

@@ -1,0 +1,29 @@
+// What a freshly forked child does before it runs a program: the same for tasks and services.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::posix {
+
+// The files execvp would try for `program`, in its order: the name itself when it holds a
+// '/', else one per PATH entry (an empty entry is the working directory). Call before fork.
+std::vector<std::string> ExecutableCandidates(const std::string& program);
+// The highest descriptor number the process may have; call before fork.
+int HighestDescriptor();
+
+// --- In the child, between fork and exec: async-signal-safe calls only. ---
+
+// Every signal back to its default and nothing blocked: a program started on Windows
+// inherits neither ignored signals nor a blocked mask, and handlers fall away at exec.
+void ResetSignals();
+// Descriptors from `first` on, which other code may have opened without O_CLOEXEC, must
+// not reach the program.
+void MarkDescriptorsCloseOnExec(int first, int highest);
+// execvp's search over `candidates`, without its fallback of running a file that is no
+// executable through the shell. Returns only when nothing could be run, with the errno to
+// report.
+int ExecFirstRunnable(const std::vector<std::string>& candidates, char* const* argv,
+                      char* const* envp);
+
+}  // namespace platform::posix

@@ -1,0 +1,37 @@
+// Where the POSIX service control manager keeps each service's status, control socket and locks.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/error.h"
+#include "platform/posix/unique_fd.h"
+
+namespace platform::posix::service_files {
+
+// StateDirectory()/services, created owner-only when missing.
+std::string Directory();
+
+// Service names compare without regard to ASCII case, so a service's files carry its name
+// in lower case.
+std::string StatusPath(std::string_view service);
+std::string SocketPath(std::string_view service);
+// Held while the service is being started, so that two starts cannot both begin.
+std::string StartLockPath(std::string_view service);
+// The service database lock of LockServiceDatabase.
+std::string DatabaseLockPath();
+// Held around every creation and deletion of an entry.
+std::string EntriesLockPath();
+
+// Removes the status, socket and start-lock files of a service whose entry is gone.
+void RemoveServiceFiles(std::string_view service);
+
+// Takes an exclusive flock on `path` (created mode 0600 when missing). With `wait` false
+// another holder makes it fail at once with 1055; with `wait` true it blocks until free.
+Error LockFile(const std::string& path, bool wait, UniqueFd& lock);
+
+// Service names and their comparison: ASCII letters without regard to case.
+std::string LowerCase(std::string_view text);
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace platform::posix::service_files

@@ -1,0 +1,320 @@
+// The service control manager's client side on POSIX: registry entries, status files, sockets.
+//
+// There is no daemon: the registry store holds the entries, each service has a status file
+// and a control socket, and the locks are flock'd files.
+//
+// Anybody may connect: what a caller may do is what the file modes of the state directory
+// allow it (the store and the service files are owner-only), as on Windows the ACLs decide.
+// The rights asked for are kept on each handle and checked by every operation (5).
+// A service runs as the user who started it; its account name is recorded only.
+#include "platform/service_manager.h"
+
+#include <new>
+
+#include "platform/posix/control_channel.h"
+#include "platform/posix/service_entry.h"
+#include "platform/posix/service_files.h"
+#include "platform/posix/service_launch.h"
+#include "platform/posix/service_status.h"
+#include "platform/registry.h"
+
+namespace platform {
+
+namespace entry = posix::service_entry;
+namespace files = posix::service_files;
+using entry::Presence;
+
+namespace {
+
+constexpr Error kInvalidName = 123;
+constexpr Error kInvalidServiceControl = 1052;
+constexpr Error kServiceDisabled = 1058;
+constexpr std::chrono::milliseconds kAnswerTimeout{30000};
+constexpr std::size_t kMaxServiceName = 256;
+constexpr std::uint32_t kServiceDisabledStart = 4;
+constexpr std::uint32_t kServiceUserDefinedControl = 0x100;
+constexpr std::uint32_t kServiceActive = 1;
+constexpr std::uint32_t kServiceInactive = 2;
+
+// The object behind a handle of either kind.
+struct ScmObject {
+  bool isService = false;
+  std::uint32_t access = 0;
+  std::string name;  // services only: as the caller spelled it
+};
+
+struct LockObject {
+  posix::UniqueFd file;
+};
+
+// Generic rights as Windows maps them for each kind of object.
+std::uint32_t MapGeneric(std::uint32_t access, bool service) {
+  constexpr std::uint32_t kGenericRead = 0x80000000, kGenericWrite = 0x40000000,
+                          kGenericExecute = 0x20000000, kGenericAll = 0x10000000,
+                          kMaximumAllowed = 0x02000000;
+  std::uint32_t mapped = access & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll |
+                                    kMaximumAllowed);
+  if (access & kGenericRead) mapped |= service ? 0x2008D : 0x20014;
+  if (access & kGenericWrite) mapped |= service ? 0x20002 : 0x20022;
+  if (access & kGenericExecute) mapped |= service ? 0x20170 : 0x20009;
+  if (access & (kGenericAll | kMaximumAllowed)) mapped |= service ? 0xF01FF : 0xF003F;
+  return mapped;
+}
+
+const ScmObject* ObjectOf(void* handle, bool service) {
+  const auto* object = static_cast<const ScmObject*>(handle);
+  return object != nullptr && object->isService == service ? object : nullptr;
+}
+
+bool Allows(const ScmObject& object, std::uint32_t right) { return (object.access & right) == right; }
+
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.size() <= kMaxServiceName &&
+         name.find_first_of("\\/") == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+ScmObject* NewService(const std::string& name, std::uint32_t access) {
+  return new (std::nothrow) ScmObject{true, MapGeneric(access, true), name};
+}
+
+// The entry's presence; an entry marked for deletion whose service has stopped since
+// (killed, so that it could not remove the entry itself) goes now. Call with the entries lock.
+Error Look(const std::string& name, Presence& presence) {
+  if (const Error error = entry::Find(name, presence)) return error;
+  if (presence != Presence::MarkedForDelete) return kSuccess;
+  ServiceStatus status;
+  if (posix::CurrentStatus(files::StatusPath(name), status) == kSuccess &&
+      status.currentState == kServiceStopped && entry::Remove(name) == kSuccess)
+    presence = Presence::Absent;
+  return kSuccess;
+}
+
+Error LockEntries(posix::UniqueFd& lock) {
+  return files::LockFile(files::EntriesLockPath(), true, lock);
+}
+
+// Which right a control needs, or 87 for one that ControlService cannot send.
+Error RightForControl(std::uint32_t control, std::uint32_t& right) {
+  if (control == kControlStop) right = kServiceStop;
+  else if (control == kControlPause || control == kControlContinue || (control >= 6 && control <= 10))
+    right = kServicePauseContinue;
+  else if (control == kControlInterrogate) right = kServiceInterrogate;
+  else if (control >= 128 && control <= 255) right = kServiceUserDefinedControl;
+  else return kInvalidParameter;
+  return kSuccess;
+}
+
+// Whether the service's latest report lets the control through: 1061 while it starts or
+// stops, 1052 when it did not announce the control.
+Error AcceptsControl(const ServiceStatus& status, std::uint32_t control) {
+  if (status.currentState == kServiceStartPending || status.currentState == kServiceStopPending)
+    return kServiceCannotAcceptControl;
+  constexpr std::uint32_t kAcceptParamChange = 0x8, kAcceptNetBindChange = 0x10;
+  std::uint32_t needed = 0;
+  if (control == kControlStop) needed = kServiceAcceptStop;
+  else if (control == kControlPause || control == kControlContinue) needed = kServiceAcceptPauseContinue;
+  else if (control == 6) needed = kAcceptParamChange;
+  else if (control >= 7 && control <= 10) needed = kAcceptNetBindChange;
+  return (status.controlsAccepted & needed) == needed ? kSuccess : kInvalidServiceControl;
+}
+
+}  // namespace
+
+bool HasOptionalServiceCall(OptionalServiceCall /*call*/) noexcept { return true; }
+
+namespace detail {
+void CloseServiceHandle(void* handle) noexcept { delete static_cast<ScmObject*>(handle); }
+void UnlockServiceDatabase(void* lock) noexcept { delete static_cast<LockObject*>(lock); }
+}  // namespace detail
+
+// --- The manager ---
+
+Error ServiceManager::Connect(std::uint32_t access) {
+  Disconnect();
+  // The store must be there to be managed: its failure (e.g. 5) is the connection's.
+  RegistryKey services;
+  if (const Error error =
+          RegistryKey::LocalMachine().Create(entry::kServicesKey, kKeyRead, services))
+    return error;
+  auto* object = new (std::nothrow) ScmObject{false, MapGeneric(access, false), {}};
+  if (object == nullptr) return kNotEnoughMemory;
+  handle_.reset(object);
+  return kSuccess;
+}
+
+Error ServiceManager::Lock(ServiceDatabaseLock& lock) const {
+  const ScmObject* manager = ObjectOf(handle_.get(), false);
+  if (manager == nullptr) return kInvalidHandle;
+  if (!Allows(*manager, kScManagerLock)) return kAccessDenied;
+  auto* object = new (std::nothrow) LockObject;
+  if (object == nullptr) return kNotEnoughMemory;
+  if (const Error error = files::LockFile(files::DatabaseLockPath(), false, object->file)) {
+    delete object;
+    return error;
+  }
+  lock.lock_.reset(object);
+  return kSuccess;
+}
+
+Error ServiceManager::CreateService(const std::string& name, const ServiceConfig& config,
+                                    const std::string& /*password*/, std::uint32_t access,
+                                    Service& service) const {
+  const ScmObject* manager = ObjectOf(handle_.get(), false);
+  if (manager == nullptr) return kInvalidHandle;
+  if (!Allows(*manager, kScManagerCreateService)) return kAccessDenied;
+  if (!ValidName(name)) return kInvalidName;
+  if (config.binaryPathName.empty() || config.startType > kServiceDisabledStart ||
+      config.errorControl > 3 || (config.serviceType & kServiceWin32) == 0)
+    return kInvalidParameter;
+  ServiceConfig stored = config;
+  if (stored.displayName.empty()) stored.displayName = name;
+
+  posix::UniqueFd entries;
+  if (const Error error = LockEntries(entries)) return error;
+  Presence presence = Presence::Absent;
+  if (const Error error = Look(name, presence)) return error;
+  if (presence == Presence::MarkedForDelete) return kServiceMarkedForDelete;
+  if (presence == Presence::Installed) return kServiceExists;
+  ScmObject* object = NewService(name, access);
+  if (object == nullptr) return kNotEnoughMemory;
+  files::RemoveServiceFiles(name);  // a status left by an earlier service of this name
+  if (const Error error = entry::Write(name, stored)) {
+    delete object;
+    return error;
+  }
+  service.handle_.reset(object);
+  return kSuccess;
+}
+
+Error ServiceManager::OpenService(const std::string& name, std::uint32_t access,
+                                  Service& service) const {
+  if (ObjectOf(handle_.get(), false) == nullptr) return kInvalidHandle;
+  if (!ValidName(name)) return kInvalidName;
+  posix::UniqueFd entries;
+  if (const Error error = LockEntries(entries)) return error;
+  Presence presence = Presence::Absent;
+  if (const Error error = Look(name, presence)) return error;
+  if (presence == Presence::Absent) return kServiceDoesNotExist;
+  ScmObject* object = NewService(name, access);
+  if (object == nullptr) return kNotEnoughMemory;
+  service.handle_.reset(object);
+  return kSuccess;
+}
+
+Error ServiceManager::EnumerateServices(std::uint32_t type, std::uint32_t state,
+                                        std::vector<ServiceStatusEntry>& services) const {
+  services.clear();
+  const ScmObject* manager = ObjectOf(handle_.get(), false);
+  if (manager == nullptr) return kInvalidHandle;
+  if (!Allows(*manager, kScManagerEnumerateService)) return kAccessDenied;
+  if (state < kServiceActive || state > kServiceStateAll) return kInvalidParameter;
+  posix::UniqueFd entries;
+  if (const Error error = LockEntries(entries)) return error;
+  std::vector<std::string> names;
+  if (const Error error = entry::ListKeys(names)) return error;
+  for (const std::string& name : names) {
+    Presence presence = Presence::Absent;
+    ServiceConfig config;
+    if (Look(name, presence) != kSuccess || presence == Presence::Absent ||
+        entry::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
+      continue;
+    ServiceStatusEntry found{name, config.displayName, {}};
+    if (posix::CurrentStatus(files::StatusPath(name), found.status) != kSuccess) continue;
+    const bool active = found.status.currentState != kServiceStopped;
+    if ((active && (state & kServiceActive)) || (!active && (state & kServiceInactive)))
+      services.push_back(std::move(found));
+  }
+  return kSuccess;
+}
+
+// --- One service ---
+
+Error Service::Start() const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  if (!Allows(*service, kServiceStart)) return kAccessDenied;
+  // One start at a time: a second starter waits, then finds the service running.
+  posix::UniqueFd starting;
+  if (const Error error = files::LockFile(files::StartLockPath(service->name), true, starting))
+    return error;
+  Presence presence = Presence::Absent;
+  if (const Error error = entry::Find(service->name, presence)) return error;
+  if (presence != Presence::Installed) return kServiceMarkedForDelete;
+  ServiceConfig config;
+  if (const Error error = entry::Read(service->name, config)) return error;
+  if (config.startType == kServiceDisabledStart) return kServiceDisabled;
+  ServiceStatus status;
+  if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
+    return error;
+  if (status.currentState != kServiceStopped) return kServiceAlreadyRunning;
+  return posix::LaunchService(service->name, config.binaryPathName, kAnswerTimeout);
+}
+
+Error Service::Control(std::uint32_t control, ServiceStatus& status) const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  std::uint32_t right = 0;
+  if (const Error error = RightForControl(control, right)) return error;
+  if (!Allows(*service, right)) return kAccessDenied;
+  const std::string statusPath = files::StatusPath(service->name);
+  if (const Error error = posix::CurrentStatus(statusPath, status)) return error;
+  if (status.currentState == kServiceStopped) return kServiceNotActiveError;
+  if (const Error error = AcceptsControl(status, control)) return error;
+
+  posix::control_channel::Reply reply{};
+  const Error sent =
+      posix::control_channel::SendControl(files::SocketPath(service->name), control, kAnswerTimeout, reply);
+  if (sent == kSuccess) {
+    status = reply.status;
+    return reply.answer;
+  }
+  // Nobody listened: either the service has just stopped, or it is on its way there.
+  if (posix::CurrentStatus(statusPath, status) == kSuccess && sent == kServiceNotActiveError)
+    return status.currentState == kServiceStopped ? kServiceNotActiveError
+                                                  : kServiceCannotAcceptControl;
+  return sent;
+}
+
+Error Service::QueryStatus(ServiceStatus& status) const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  if (!Allows(*service, kServiceQueryStatus)) return kAccessDenied;
+  return posix::CurrentStatus(files::StatusPath(service->name), status);
+}
+
+Error Service::QueryConfig(ServiceConfig& config) const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  if (!Allows(*service, kServiceQueryConfig)) return kAccessDenied;
+  const Error error = entry::Read(service->name, config);
+  return error == kFileNotFound ? kServiceMarkedForDelete : error;
+}
+
+Error Service::Delete() const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  if (!Allows(*service, kDelete)) return kAccessDenied;
+  posix::UniqueFd entries;
+  if (const Error error = LockEntries(entries)) return error;
+  Presence presence = Presence::Absent;
+  if (const Error error = Look(service->name, presence)) return error;
+  if (presence != Presence::Installed) return kServiceMarkedForDelete;
+  ServiceStatus status;
+  if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
+    return error;
+  // A running service keeps its entry until it stops; its dispatcher then removes it.
+  if (status.currentState != kServiceStopped) return entry::MarkForDelete(service->name);
+  return entry::Remove(service->name);
+}
+
+Error Service::SetDescription(const std::string& description) const {
+  const ScmObject* service = ObjectOf(handle_.get(), true);
+  if (service == nullptr) return kInvalidHandle;
+  if (!Allows(*service, kServiceChangeConfig)) return kAccessDenied;
+  Presence presence = Presence::Absent;
+  if (const Error error = entry::Find(service->name, presence)) return error;
+  if (presence != Presence::Installed) return kServiceMarkedForDelete;
+  return entry::WriteDescription(service->name, description);
+}
+
+}  // namespace platform

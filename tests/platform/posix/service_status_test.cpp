@@ -1,0 +1,98 @@
+// Service status files: what a reader makes of a record whose process is gone or was replaced.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/service_status.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_env.h"
+
+extern char** environ;
+
+namespace {
+
+using platform::ServiceStatus;
+using platform::posix::CurrentStatus;
+using platform::posix::ProcessIdentity;
+using platform::posix::StatusRecord;
+
+StatusRecord RunningRecord(const ProcessIdentity& process) {
+  StatusRecord record;
+  record.process = process;
+  record.status.currentState = platform::kServiceRunning;
+  record.status.controlsAccepted = 3;
+  record.status.waitHint = 1100;
+  return record;
+}
+
+TEST(ServiceStatusFile, RecordOfALiveProcessReadsAsWritten) {
+  testsupport::TempDirectory directory;
+  ProcessIdentity self;
+  ASSERT_TRUE(platform::posix::IdentifyProcess(::getpid(), self));
+  const std::string path = directory / "s.status";
+  ASSERT_EQ(platform::posix::WriteStatusRecord(path, RunningRecord(self)), 0u);
+  ServiceStatus status;
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceRunning);
+  EXPECT_EQ(status.controlsAccepted, 3u);
+  EXPECT_EQ(status.waitHint, 1100u);
+}
+
+TEST(ServiceStatusFile, ProcessGoneOrReplacedReadsStoppedWith1067) {
+  testsupport::TempDirectory directory;
+  const std::string path = directory / "s.status";
+  ProcessIdentity self;
+  ASSERT_TRUE(platform::posix::IdentifyProcess(::getpid(), self));
+  ServiceStatus status;
+
+  // Same id, another start time: the id has passed to another process.
+  ProcessIdentity reused = self;
+  reused.startTime += 1;
+  ASSERT_EQ(platform::posix::WriteStatusRecord(path, RunningRecord(reused)), 0u);
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceStopped);
+  EXPECT_EQ(status.win32ExitCode, 1067u);
+  EXPECT_EQ(status.controlsAccepted, 0u);
+
+  testsupport::WriteFile(path, "garbage\n");
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceStopped);
+  EXPECT_EQ(status.win32ExitCode, 1067u);
+}
+
+TEST(ServiceStatusFile, StoppedRecordKeepsItsExitCodesAndNoFileMeansNeverStarted) {
+  testsupport::TempDirectory directory;
+  const std::string path = directory / "s.status";
+  ServiceStatus status;
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceStopped);
+  EXPECT_EQ(status.win32ExitCode, 1077u);
+
+  StatusRecord stopped;
+  stopped.process = ProcessIdentity{1, 1};  // long gone, or never this one: no matter
+  stopped.status.win32ExitCode = 1066;
+  stopped.status.serviceSpecificExitCode = 42;
+  ASSERT_EQ(platform::posix::WriteStatusRecord(path, stopped), 0u);
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.win32ExitCode, 1066u);
+  EXPECT_EQ(status.serviceSpecificExitCode, 42u);
+}
+
+TEST(ServiceStatusFile, ZombieCountsAsEnded) {
+  char program[] = "/bin/true";
+  char* const argv[] = {program, nullptr};
+  pid_t child = -1;
+  ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  // Not reaped yet: its id is still in use, but the process has ended.
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  ProcessIdentity zombie;
+  EXPECT_FALSE(platform::posix::IdentifyProcess(child, zombie));
+  EXPECT_TRUE(testsupport::ProcessIdInUse(static_cast<std::uint32_t>(child)));
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+}
+
+}  // namespace
