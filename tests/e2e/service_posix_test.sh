@@ -36,17 +36,7 @@ cat > "$dir/Config/quick.xml" <<'EOF'
 </Task>
 EOF
 
-failures=0
-pass() { echo "ok: $*"; }
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() {
-  what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # The program's verbs, run from elsewhere; `out` receives what it printed, `status` the
 # exit status (the low 8 bits of the exit code). System texts end in CR LF, as on Windows.
@@ -59,31 +49,8 @@ state() { "$hvsctl" sc query "$name" | sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p'
 is_state() { [ "$(state)" = "$1" ]; }
 # The service's process id, as its status file records it.
 service_pid() { cut -d' ' -f1 "$status_file" 2>/dev/null; }
-# Polls for a condition another process brings about, for at most $1 seconds.
-within() {
-  limit=$(($1 * 4))
-  shift
-  while ! "$@"; do
-    limit=$((limit - 1))
-    [ "$limit" -gt 0 ] || return 1
-    sleep 0.25
-  done
-}
-count_in_log() {
-  n=$(grep -c -F "$1" "$log" 2>/dev/null)
-  echo "${n:-0}"
-}
-task_runs() { count_in_log "$task_line"; }
-more_runs_than() { [ "$(task_runs)" -gt "$1" ]; }
-log_has() { grep -q -F "$1" "$log" 2>/dev/null; }
 shows() { "$hvsctl" "$1" query "$2" ${4:+/v "$4"} 2>/dev/null | grep -q -F -e "$3"; }
 key_exists() { "$hvsctl" reg query "$1" >/dev/null 2>&1; }
-equals() {
-  [ "$1" = "$2" ] && return 0
-  echo "  got '$1', expected '$2'"
-  return 1
-}
-not() { ! "$@"; }
 
 # Ends the service only when the recorded process is still our program.
 cleanup() {

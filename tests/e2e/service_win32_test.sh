@@ -33,17 +33,7 @@ cat > "$dir/Config/quick.xml" <<'EOF'
 </Task>
 EOF
 
-failures=0
-pass() { echo "ok: $*"; }
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() {
-  what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # The program's verbs, run from its directory; `out` receives what it printed, `status`
 # the exit status (Wine passes on the low 8 bits of the exit code).
@@ -61,32 +51,8 @@ state() {
   wine sc query "$name" 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p'
 }
 is_state() { [ "$(state)" = "$1" ]; }
-# Polls for a condition another process brings about, for at most $1 seconds.
-within() {
-  limit=$(($1 * 4))
-  shift
-  while ! "$@"; do
-    limit=$((limit - 1))
-    [ "$limit" -gt 0 ] || return 1
-    sleep 0.25
-  done
-}
-# grep -c prints 0 itself when nothing matches, and nothing when there is no log yet.
-count_in_log() {
-  n=$(grep -c -F "$1" "$log" 2>/dev/null)
-  echo "${n:-0}"
-}
-task_runs() { count_in_log "$task_line"; }
-more_runs_than() { [ "$(task_runs)" -gt "$1" ]; }
-log_has() { grep -q -F "$1" "$log" 2>/dev/null; }
 reg_has() { wine reg query "$1" 2>/dev/null | tr -d '\r' | grep -q -F "$2"; }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
-equals() {
-  [ "$1" = "$2" ] && return 0
-  echo "  got '$1', expected '$2'"
-  return 1
-}
-not() { ! "$@"; }
 
 cleanup() {
   (cd "$dir" && wine ZAVPluginService.exe /remove /silent) >/dev/null 2>&1
