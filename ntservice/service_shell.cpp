@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "ntservice/event_ids.h"
 #include "ntservice/process_arguments.h"
 #include "platform/arguments.h"
 #include "platform/eventlog.h"
@@ -14,12 +15,6 @@ namespace {
 
 // The platform's callbacks carry no context, so they find the object here.
 std::atomic<CServiceShell*> singleInstance{nullptr};
-
-// The framework's own events.
-constexpr std::uint32_t kEventStopped = 0x40000003;
-constexpr std::uint32_t kEventPaused = 0x40000004;
-constexpr std::uint32_t kEventContinued = 0x40000005;
-constexpr std::uint32_t kEventShutdown = 0x40000009;
 
 // Controls (the Win32 numbers).
 enum : std::uint32_t {

@@ -1,6 +1,7 @@
 // CServiceShell's installation and removal of the service entry and its event source.
 #include "ntservice/service_shell.h"
 
+#include "ntservice/event_ids.h"
 #include "ntservice/service_handle.h"
 #include "ntservice/service_wait.h"
 #include "platform/files.h"
@@ -25,13 +26,6 @@ enum : std::uint32_t {
   kUninstallStopService = 16,
 };
 
-// Event ids.
-constexpr std::uint32_t kEventInstalled = 0x40000002;
-constexpr std::uint32_t kEventConnectFailed = 0xC0000006;
-constexpr std::uint32_t kEventOpenFailed = 0xC0000007;
-constexpr std::uint32_t kEventDeleteFailed = 0xC0000008;
-
-constexpr std::uint32_t kPollIntervalMs = 250;
 
 // The running executable's path with its extension replaced by "DLL" (appended when
 // the file name has none): the message DLL that lies beside the program.

@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "ntservice/event_ids.h"
 #include "ntservice/service_handle.h"
 #include "ntservice/service_wait.h"
 #include "platform/files.h"
@@ -24,16 +25,6 @@ enum : std::uint32_t {
   kStatusWait = 23,
   kStatusQuery = 24,
 };
-
-// Event ids.
-constexpr std::uint32_t kEventConnectFailed = 0xC0000006;
-constexpr std::uint32_t kEventOpenFailed = 0xC0000007;
-constexpr std::uint32_t kEventStartFailed = 0xC000000A;
-constexpr std::uint32_t kEventStopFailed = 0xC000000B;
-constexpr std::uint32_t kEventContinueFailed = 0xC000000C;
-constexpr std::uint32_t kEventPauseFailed = 0xC000000D;
-constexpr std::uint32_t kEventWaitFailed = 0xC000000E;
-constexpr std::uint32_t kEventQueryFailed = 0xC000000F;
 
 // What each operation of SetServiceToStatus aims at and asks for.
 struct StatusChange {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ntservice/process_arguments.h"
+#include "ntservice/service_wait.h"
 #include "platform/arguments.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -18,9 +19,6 @@ constexpr std::uint32_t kMessageStartFailed = 10;
 constexpr std::uint32_t kMessageStopFailed = 11;
 constexpr std::uint32_t kMessageContinueFailed = 12;
 constexpr std::uint32_t kMessagePauseFailed = 13;
-
-// How often the control verbs look at the service's state while they wait.
-constexpr std::uint32_t kPollIntervalMs = 250;
 
 constexpr std::uint32_t kAutoStart = 2;
 

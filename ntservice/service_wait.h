@@ -11,6 +11,8 @@ namespace hvs {
 
 // A wait limit that never runs out.
 inline constexpr std::uint32_t kNoWaitLimit = 0xFFFFFFFF;
+// How often the verbs and the removal look at the service's state while they wait.
+inline constexpr std::uint32_t kPollIntervalMs = 250;
 
 // The tick count and the pause between two looks at the service; tests give a wait
 // their own.

@@ -1,6 +1,7 @@
 // The service's main loop: ticks, reloads, offers, pause and continue, and the stop sequence.
 #include "service/halvern_service.h"
 
+#include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "service/service_context.h"
@@ -13,7 +14,6 @@ namespace {
 constexpr std::uint32_t kTickMilliseconds = 1000;
 constexpr std::uint32_t kStopWaitHint = 1100;
 constexpr std::uint32_t kLastStopCheckPoint = 10;
-constexpr std::uint16_t kInformationEvent = 4;
 }  // namespace
 
 std::string LoopEnvironment::ProgramDirectory() const {
@@ -37,7 +37,7 @@ void CHalvernService::OnPause() { paused_.exchange(1); }
 void CHalvernService::OnContinue() { paused_.exchange(0); }
 
 void CHalvernService::ReportServiceEvent(std::uint32_t eventId) {
-  eventSource.Report(kInformationEvent, eventId, {displayName});
+  eventSource.Report(platform::kEventInformation, eventId, {displayName});
 }
 
 void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {

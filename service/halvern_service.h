@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ntservice/event_ids.h"
 #include "ntservice/service_shell.h"
 #include "platform/clock.h"
 
@@ -24,12 +25,6 @@ class LoopEnvironment {
   // The directory of the program file, without a trailing separator.
   virtual std::string ProgramDirectory() const;
 };
-
-// Event ids of the main routine, written as they are.
-inline constexpr std::uint32_t kEventStarted = 0x40000001;
-inline constexpr std::uint32_t kEventStopped = 0x40000003;
-inline constexpr std::uint32_t kEventPaused = 0x40000004;
-inline constexpr std::uint32_t kEventContinued = 0x40000005;
 
 class CHalvernService : public CServiceShell {
  public:
