@@ -4,7 +4,7 @@
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/strings.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/stop_event.h"
 #include "tasks/task_catalogue.h"
 

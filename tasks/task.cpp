@@ -2,7 +2,7 @@
 #include "tasks/task.h"
 
 #include "platform/strings.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 
 namespace hvs {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "service/service_context.h"
+#include "context/service_context.h"
 
 namespace hvs {
 

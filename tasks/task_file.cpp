@@ -5,7 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/strings.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/task.h"
 #include "tasks/xml_nesting.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/strings.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/task.h"
 
 namespace hvs {

@@ -17,7 +17,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/task.h"
 #include "tasks/xml_nesting.h"
 #include "tests/fuzz/fuzz_state.h"

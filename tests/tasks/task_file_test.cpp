@@ -9,7 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/task.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_env.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tasks/task.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_env.h"

@@ -1,7 +1,7 @@
 // ServiceContext: the directories next to the program and the parts built on them.
 #include <gtest/gtest.h>
 
-#include "service/service_context.h"
+#include "context/service_context.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_env.h"
 

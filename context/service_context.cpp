@@ -1,5 +1,5 @@
 // Set-up and tear-down of the service context.
-#include "service/service_context.h"
+#include "context/service_context.h"
 
 #include "platform/files.h"
 
