@@ -5,11 +5,16 @@
 
 namespace hvs {
 
-SettingsStore::SettingsStore(LogFile& log, platform::RegistryKey root)
-    : log_(log), root_(std::move(root)) {}
+SettingsStore::SettingsStore(LogFile& log, platform::RegistryKey root, Access access)
+    : log_(log), root_(std::move(root)), access_(access) {}
 
 void SettingsStore::Open() {
   key_.Close();
+  if (ReadOnly()) {
+    // Nothing to create or ensure: a key that is not there reads as the defaults.
+    open_ = root_.Open(kProgramKeyPath, platform::kKeyQueryValue, key_) == platform::kSuccess;
+    return;
+  }
   open_ = root_.Create(kProgramKeyPath, platform::kKeyAllAccess, key_) == platform::kSuccess;
   if (!open_) log_.Log("Creating HVS registry key failed");
 
@@ -23,10 +28,13 @@ void SettingsStore::Open() {
 std::string SettingsStore::GetString(std::string_view name, std::string_view defaultValue) {
   Open();
   if (!open_) return std::string(defaultValue);
-  return ReadValue(key_, name, defaultValue, true);
+  return ReadValue(key_, name, defaultValue, !ReadOnly());
 }
 
 bool SettingsStore::OpenTaskKey(std::string_view taskName, platform::RegistryKey& subkey) {
+  // A task that never ran has no subkey yet; its values then read as their defaults.
+  if (ReadOnly())
+    return key_.Open(taskName, platform::kKeyQueryValue, subkey) == platform::kSuccess;
   if (key_.Create(taskName, platform::kKeyAllAccess, subkey) == platform::kSuccess) return true;
   log_.Log("Creating task registry key failed");
   return false;
@@ -37,11 +45,12 @@ std::string SettingsStore::GetTaskValue(std::string_view taskName, std::string_v
   Open();
   platform::RegistryKey subkey;
   if (!open_ || !OpenTaskKey(taskName, subkey)) return std::string(defaultValue);
-  return ReadValue(subkey, name, defaultValue, true);
+  return ReadValue(subkey, name, defaultValue, !ReadOnly());
 }
 
 void SettingsStore::SetTaskValue(std::string_view taskName, std::string_view name,
                                  std::string_view value) {
+  if (ReadOnly()) return;
   Open();
   platform::RegistryKey subkey;
   if (open_ && OpenTaskKey(taskName, subkey)) WriteValue(subkey, name, value);

@@ -17,13 +17,20 @@ inline constexpr std::string_view kReportsKeyPath = "SOFTWARE\\Sorvane\\Meridel 
 // nothing throws. Used from the service thread only.
 class SettingsStore {
  public:
+  // kReadOnly serves tools that look at the service's state without changing it: keys are
+  // opened for query only and never created, absent values read as their defaults without
+  // being written, SetTaskValue does nothing, and a key that is not there is no failure.
+  enum class Access { kReadWrite, kReadOnly };
+
   // `log` is not owned and must outlive the store. `root` is the key that every path is
   // relative to: HKEY_LOCAL_MACHINE except in tests.
   explicit SettingsStore(LogFile& log,
-                         platform::RegistryKey root = platform::RegistryKey::LocalMachine());
+                         platform::RegistryKey root = platform::RegistryKey::LocalMachine(),
+                         Access access = Access::kReadWrite);
 
   // (Re)opens the program's key and makes sure the reporting application's key holds
   // "SOAPUsername" and "SOAPPassword". Logs "Creating HVS registry key failed" on failure.
+  // Read-only: opens the program's key for query, if it is there, and nothing else.
   void Open();
   bool IsOpen() const { return open_; }
 
@@ -44,9 +51,11 @@ class SettingsStore {
   void WriteValue(const platform::RegistryKey& key, std::string_view name,
                   std::string_view value) const;
   bool OpenTaskKey(std::string_view taskName, platform::RegistryKey& subkey);
+  bool ReadOnly() const { return access_ == Access::kReadOnly; }
 
   LogFile& log_;
   platform::RegistryKey root_;
+  Access access_;
   platform::RegistryKey key_;
   bool open_ = false;
 };

@@ -24,6 +24,16 @@ LogFile OpenLog(const ServiceContext& context, const platform::Clock& clock) {
   return log;
 }
 
+// The same log with its messages handed to `sink`; without a sink they are dropped, as
+// the file must stay untouched either way.
+LogFile DivertedLog(const ServiceContext& context, const platform::Clock& clock,
+                    std::function<void(std::string_view)> sink) {
+  LogFile log = OpenLog(context, clock);
+  if (!sink) sink = [](std::string_view) {};
+  log.Divert(std::move(sink));
+  return log;
+}
+
 }  // namespace
 
 ServiceContext::ServiceContext(std::string programDirectory, bool foreground,
@@ -33,6 +43,16 @@ ServiceContext::ServiceContext(std::string programDirectory, bool foreground,
       clock_(clock),
       log_(OpenLog(*this, clock)),
       settings_(log_),
+      variables_(settings_, log_) {}
+
+ServiceContext::ServiceContext(std::string programDirectory,
+                               std::function<void(std::string_view)> sink,
+                               const platform::Clock& clock)
+    : programDirectory_(std::move(programDirectory)),
+      foreground_(false),
+      clock_(clock),
+      log_(DivertedLog(*this, clock, std::move(sink))),
+      settings_(log_, platform::RegistryKey::LocalMachine(), SettingsStore::Access::kReadOnly),
       variables_(settings_, log_) {}
 
 std::string ServiceContext::LogsDirectory() const {

@@ -1,7 +1,9 @@
 // The bundle one run of the service works with: its directories, log, settings and variables.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "config/settings_store.h"
 #include "config/variable_table.h"
@@ -19,6 +21,11 @@ class ServiceContext {
   // `programDirectory` has no trailing separator. The log echoes to the console when
   // `foreground` is set. `clock` (not owned) stamps the log lines and times the task runs.
   ServiceContext(std::string programDirectory, bool foreground,
+                 const platform::Clock& clock = platform::SystemClock());
+  // A context that changes nothing, for tools that load the tasks as the service would:
+  // no directory is created, the registry is only read (SettingsStore::Access::kReadOnly)
+  // and every message of the log goes to `sink` instead of the file (LogFile::Divert).
+  ServiceContext(std::string programDirectory, std::function<void(std::string_view)> sink,
                  const platform::Clock& clock = platform::SystemClock());
   ServiceContext(const ServiceContext&) = delete;
   ServiceContext& operator=(const ServiceContext&) = delete;

@@ -79,6 +79,10 @@ std::string LogFile::Stamp() const {
 }
 
 void LogFile::Log(std::string_view message) {
+  if (sink_) {
+    sink_(message);
+    return;
+  }
   std::string line = "[" + Stamp() + "] ";
   line += message;
   line += "\r\n";
@@ -104,6 +108,7 @@ void LogFile::LogFormat(const char* format, ...) {
 }
 
 void LogFile::RollOver() {
+  if (sink_) return;
   const std::int64_t now = clock_.Now();
   std::tm local {};
   if (!platform::ToLocalTime(now, local)) return;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,11 @@ class LogFile {
 #endif
       ;
 
+  // From now on every message goes to `sink`, unstamped, instead of the file and the
+  // console, and RollOver leaves the files alone: for tools that run the service's parts
+  // without writing its log. An empty sink restores the file.
+  void Divert(std::function<void(std::string_view message)> sink) { sink_ = std::move(sink); }
+
   // Renames the live file to <base><creation date>.<ext> when it was last written before
   // today's local midnight, then deletes every <base>*.<ext> not written for 14 days.
   void RollOver();
@@ -49,6 +55,7 @@ class LogFile {
   std::string fileName_;
   std::string baseName_;
   std::string extension_;
+  std::function<void(std::string_view message)> sink_;
 };
 
 // " +hhmm" / " -hhmm" part of a stamp: minutes east of UTC from the zone's bias, with the

@@ -1,9 +1,14 @@
 // ZAVPluginService program entry: the stop event, the one service object, and its verb.
 #include <cstdint>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "ntservice/command_line_info.h"
+#include "platform/arguments.h"
 #include "platform/resources.h"
+#include "platform/secure_wipe.h"
+#include "service/admin_verbs.h"
 #include "service/halvern_service.h"
 #include "tasks/stop_event.h"
 
@@ -13,7 +18,20 @@ constexpr std::uint32_t kDisplayNameId = 200;
 constexpr std::uint32_t kDescriptionId = 201;
 }  // namespace
 
+// The program's own verbs ("/tasks", "/validate"), when the command line names one.
+hvs::AdminCommand OwnVerb() {
+  std::vector<std::string> arguments = platform::ProcessArguments();
+  hvs::AdminCommand command = hvs::ParseAdminCommand(arguments);
+  for (std::string& argument : arguments) platform::SecureWipe(argument);
+  return command;
+}
+
 int main() {
+  // They only read, so they run before anything of the service exists.
+  if (const hvs::AdminCommand command = OwnVerb(); command.verb != hvs::AdminCommand::Verb::kNone)
+    return hvs::RunAdminCommand(command, hvs::LoopEnvironment().ProgramDirectory(), std::cout,
+                                std::cerr);
+
   // Every task watcher waits on this event; the stop sequence sets it. Its result is not
   // needed here: without it the stop sequence logs that it could not signal.
   hvs::CreateStopEvent(hvs::kStopEventName);

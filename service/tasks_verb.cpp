@@ -1,0 +1,98 @@
+// "/tasks": what the service would make of each task file, read without changing anything.
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "service/admin_verbs.h"
+#include "service/task_inspection.h"
+#include "tasks/running_elsewhere.h"
+
+namespace hvs {
+
+namespace {
+
+// "2026-12-08 18:30:12", local time; the number itself when it cannot be converted.
+std::string LocalTimeText(std::int64_t time) {
+  std::tm local{};
+  char text[32];
+  if (!platform::ToLocalTime(time, local) ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0)
+    return std::to_string(time) + " (seconds since 1970)";
+  return text;
+}
+
+void Field(std::ostream& out, const char* label, const std::string& value) {
+  out << "  " << label << std::string(12 - std::char_traits<char>::length(label), ' ') << value
+      << "\n";
+}
+
+std::string LastRunText(const Task& task) {
+  return task.LastRun == 0 ? "never" : LocalTimeText(task.LastRun);
+}
+
+// The first tick at which the catalogue's due test, now > LastRun + period, holds.
+std::string NextDueText(const Task& task, std::int64_t now) {
+  const std::int64_t due = task.LastRun + static_cast<std::int64_t>(task.WaitPeriodSeconds) + 1;
+  return due <= now ? "now" : LocalTimeText(due);
+}
+
+// The service looks for the executable named in the full command; the name is shown only
+// where the masked command names the same one, so that no secret can come out through it.
+std::string RunningText(const Task& task) {
+  const std::string name = ExecutableNameOf(task.RunCommand);
+  const std::string answer = IsProcessRunning(name) ? "yes" : "no";
+  const std::string shown = ExecutableNameOf(task.DisplayCommand);
+  if (shown == name && shown != task.DisplayCommand) return answer + " (" + shown + ")";
+  return answer;
+}
+
+std::string WhyNot(const InspectedTask& inspected) {
+  if (inspected.messages.empty()) return "no: the file holds no XML element";
+  std::string reasons = "no: ";
+  for (std::size_t i = 0; i < inspected.messages.size(); ++i)
+    reasons += (i ? "; " : "") + inspected.messages[i];
+  return reasons;
+}
+
+void PrintTask(std::ostream& out, const std::string& file, const InspectedTask& inspected,
+               std::int64_t now) {
+  out << file << "\n";
+  if (!inspected.loaded) {
+    Field(out, "Loads:", WhyNot(inspected));
+    return;
+  }
+  const Task& task = *inspected.task;
+  Field(out, "Name:", task.Name.empty() ? "(none)" : task.Name);
+  Field(out, "Loads:", "yes");
+  Field(out, "Period:", std::to_string(task.WaitPeriodSeconds) + " seconds");
+  Field(out, "Last run:", LastRunText(task));
+  Field(out, "Next due:", NextDueText(task, now));
+  Field(out, "ForceKill:", task.ForceKill ? "true" : "false");
+  Field(out, "Running:", RunningText(task));
+}
+
+}  // namespace
+
+int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostream& err,
+              const platform::Clock& clock) {
+  TaskInspector inspector(programDirectory, clock);
+  const std::string config = inspector.context().ConfigDirectory();
+  std::vector<platform::FileEntry> files;
+  if (const platform::Error error = inspector.FindTaskFiles(files)) {
+    ReportSearchFailure(err, config, error);
+    return static_cast<int>(error);
+  }
+  if (files.empty()) {
+    out << "No task files in " << config << ".\n";
+    return 0;
+  }
+  out << "Task files in " << config << " (times are local):\n";
+  const std::int64_t now = clock.Now();
+  for (const platform::FileEntry& file : files) {
+    out << "\n";
+    PrintTask(out, file.name, inspector.Inspect(file, platform::JoinPath(config, file.name)), now);
+  }
+  return 0;
+}
+
+}  // namespace hvs
