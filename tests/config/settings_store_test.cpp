@@ -180,5 +180,31 @@ TEST_F(SettingsStoreTest, ValueThatCannotBeWrittenLogsAndTheCallerGoesOn) {
   EXPECT_TRUE(testsupport::KeyExists(kProgram + "\\Backup"));
 }
 
+TEST_F(SettingsStoreTest, ReadOnlyStoreReadsWhatIsStoredAndCreatesNothing) {
+  SettingsStore reader(log, platform::RegistryKey::LocalMachine(),
+                       SettingsStore::Access::kReadOnly);
+  // No program key at all: every read is the default, and nothing appears.
+  EXPECT_EQ(reader.GetString("LoadTaskInterval", "60"), "60");
+  EXPECT_EQ(reader.GetTaskValue("Backup", "LastRun", "0"), "0");
+  reader.SetTaskValue("Backup", "LastRun", "5");
+  EXPECT_FALSE(reader.IsOpen());
+  EXPECT_FALSE(testsupport::KeyExists(kProgram));
+  EXPECT_FALSE(testsupport::KeyExists(kReports));
+
+  Put(kProgram + "\\Backup", "LastRun", platform::kRegSz, "1796652239");
+  EXPECT_EQ(reader.GetTaskValue("Backup", "LastRun", "0"), "1796652239");
+  EXPECT_EQ(reader.GetTaskValue("Backup", "ShowFullCommand", "0"), "0");
+  EXPECT_EQ(reader.GetTaskValue("Nightly", "LastRun", "0"), "0");
+  EXPECT_EQ(reader.GetString("LoadTaskInterval", "60"), "60");
+  reader.SetTaskValue("Backup", "LastRun", "5");
+  EXPECT_TRUE(reader.IsOpen());
+  EXPECT_EQ(Raw(kProgram + "\\Backup", "LastRun"), "1796652239");
+  EXPECT_FALSE(Has(kProgram + "\\Backup", "ShowFullCommand"));
+  EXPECT_FALSE(Has(kProgram, "LoadTaskInterval"));
+  EXPECT_FALSE(testsupport::KeyExists(kProgram + "\\Nightly"));
+  EXPECT_FALSE(testsupport::KeyExists(kReports));
+  EXPECT_EQ(LogText(), "");
+}
+
 }  // namespace
 }  // namespace hvs

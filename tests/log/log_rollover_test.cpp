@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "log/log_file.h"
@@ -119,6 +121,24 @@ TEST_F(RollOverTest, MissingDirectoryIsHarmless) {
   elsewhere.Init(dir / "missing", "HVS.Log");
   elsewhere.RollOver();
   EXPECT_FALSE(testsupport::FileExists(dir / "missing"));
+}
+
+TEST_F(RollOverTest, DivertedLogHandsMessagesToItsSinkAndLeavesTheFilesAlone) {
+  const std::int64_t old = clock.Now() - 20 * kDay;
+  Write("HVS.Log", "old\r\n", old);
+  std::vector<std::string> messages;
+  log.Divert([&](std::string_view message) { messages.emplace_back(message); });
+  log.Log("Service Started.");
+  log.LogFormat("Unknown node: %s\n", "Foo");
+  log.RollOver();
+  EXPECT_EQ(messages, (std::vector<std::string>{"Service Started.", "Unknown node: Foo\n"}));
+  EXPECT_EQ(testsupport::ReadFile(dir / "HVS.Log"), "old\r\n");
+  EXPECT_EQ(platform::FileTimeToSeconds(Entry("HVS.Log").lastWriteTime), old);
+
+  log.Divert(nullptr);
+  log.Log("back");
+  EXPECT_NE(testsupport::ReadFile(dir / "HVS.Log").find("] back\r\n"), std::string::npos);
+  EXPECT_EQ(messages.size(), 2u);
 }
 
 }  // namespace

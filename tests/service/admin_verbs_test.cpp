@@ -1,0 +1,272 @@
+// "/tasks" and "/validate" on a scratch program directory and the real registry.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "service/admin_verbs.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/registry_tree.h"
+#include "tests/support/test_env.h"
+
+namespace hvs {
+namespace {
+
+const std::string kSorvane = "SOFTWARE\\Sorvane";
+const std::string kProgramKey = "SOFTWARE\\Sorvane\\HVS";
+const std::string kDatabaseKey = "SOFTWARE\\Sorvane\\Meridel Server\\Database";
+constexpr const char* kSecret = "s3cret!pw";
+
+std::vector<std::string> Args(std::vector<std::string> words) {
+  words.insert(words.begin(), "ZAVPluginService");
+  return words;
+}
+
+// Every key and value below `path`, as text, so that two snapshots compare.
+void Dump(const std::string& path, std::string& text) {
+  platform::RegistryKey key;
+  if (platform::RegistryKey::LocalMachine().Open(path, platform::kKeyRead, key) != 0) return;
+  text += "[" + path + "]\n";
+  std::vector<std::string> names;
+  key.ListValues(names);
+  for (const std::string& name : names) {
+    std::string bytes;
+    testsupport::ReadRawValue(path, name, bytes);
+    text += name + "=" + bytes + "\n";
+  }
+  names.clear();
+  key.ListSubkeys(names);
+  for (const std::string& name : names) Dump(path + "\\" + name, text);
+}
+
+std::string RegistrySnapshot() {
+  std::string text;
+  Dump(kSorvane, text);
+  return text;
+}
+
+class AdminVerbsTest : public ::testing::Test {
+ protected:
+  AdminVerbsTest() {
+    testsupport::DeleteRegistryTree(kSorvane);
+    platform::CreateDirectory(Config());
+  }
+  ~AdminVerbsTest() override { testsupport::DeleteRegistryTree(kSorvane); }
+
+  std::string Config() const { return program / "Config"; }
+  void Write(const std::string& name, const std::string& content) {
+    testsupport::WriteFile(platform::JoinPath(Config(), name), content);
+  }
+  static void Put(const std::string& key, const std::string& name, const std::string& value) {
+    platform::RegistryKey handle;
+    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle), 0u);
+    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, value.data(),
+                              static_cast<std::uint32_t>(value.size())),
+              0u);
+  }
+  int Tasks() { return ListTasks(program.path(), out, err, clock); }
+  int Validate(const std::vector<std::string>& files = {}) {
+    return ValidateTaskFiles(program.path(), files, out, err);
+  }
+  bool Shows(const std::string& text) const { return out.str().find(text) != std::string::npos; }
+
+  testsupport::TempDirectory program;
+  testsupport::FakeClock clock{1'700'000'000};
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+TEST(AdminCommandTest, OwnVerbsFollowTheFrameworksSwitchRules) {
+  using Verb = AdminCommand::Verb;
+  const struct {
+    std::vector<std::string> words;
+    Verb verb;
+    std::vector<std::string> files;
+    bool silent;
+  } cases[] = {
+      {{"/tasks"}, Verb::kTasks, {}, false},
+      {{"-TASKS"}, Verb::kTasks, {}, false},
+      {{"tasks"}, Verb::kNone, {"tasks"}, false},  // a word without "/" or "-" is no switch
+      {{"/tasksnow"}, Verb::kNone, {"/tasksnow"}, false},
+      {{"--tasks"}, Verb::kNone, {"--tasks"}, false},
+      {{"/Validate", "a.xml", "C:\\x\\b.xml"}, Verb::kValidate, {"a.xml", "C:\\x\\b.xml"}, false},
+      {{"-validate", "/etc/hvs/c.xml", "/silent"}, Verb::kValidate, {"/etc/hvs/c.xml"}, true},
+      {{"/validate", "/T:5000", "/P:pw", "/auto"}, Verb::kValidate, {}, false},
+      {{"/tasks", "/stop"}, Verb::kNone, {}, false},  // the last verb wins
+      {{"/stop", "/tasks"}, Verb::kTasks, {}, false},
+      {{"/validate", "/console"}, Verb::kNone, {}, false},
+      {{"/install"}, Verb::kNone, {}, false},
+      {{}, Verb::kNone, {}, false},
+  };
+  for (const auto& c : cases) {
+    const AdminCommand command = ParseAdminCommand(Args(c.words));
+    const std::string words = ::testing::PrintToString(c.words);
+    EXPECT_EQ(command.verb, c.verb) << words;
+    EXPECT_EQ(command.files, c.files) << words;
+    EXPECT_EQ(command.silent, c.silent) << words;
+  }
+}
+
+TEST_F(AdminVerbsTest, ValidateReportsWhatTheLoaderSaysAboutEachFile) {
+  const struct {
+    const char* content;
+    bool loads;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"<Task><Name>Fine</Name><Command>tool.exe</Command>"
+       "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>",
+       true, {}},
+      {"<Task><Name>Odd</Name><Command>tool.exe %DATABASEDSN% %NOPE%</Command><Colour/>"
+       "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds><Hour/></Schedule></Task>",
+       true,
+       {"  Unknown node: Colour", "  Unknown node: Hour",
+        "  Variable NOPE not defined for substitution"}},
+      {"<Task><Name>Idle</Name><Command>tool.exe</Command></Task>", true,
+       {"  WaitPeriodSeconds is missing: the task is due at every tick"}},
+      {"<Task><Command>tool.exe</Command><Schedule><WaitPeriodSeconds>-5</WaitPeriodSeconds>"
+       "</Schedule></Task>",
+       true,
+       {"  WaitPeriodSeconds is -5, not positive: the task is due at every tick",
+        "  Name is missing or empty: the task's values sit in the program's own key"}},
+      {"<Task><Name>Cut</Name><Command>tool.exe", false,
+       {"  Couldn't parse " + platform::JoinPath(Config(), "case.xml") +
+        ": unexpected end of data at byte 39."}},  // the end of the file
+      {"<?xml version=\"1.0\"?><!-- nothing -->", false, {"  the file holds no XML element"}},
+  };
+  for (const auto& c : cases) {
+    Write("case.xml", c.content);
+    out.str("");
+    const int code = Validate();
+    EXPECT_EQ(code, c.loads ? 0 : kValidateFailed) << c.content;
+    std::string expected = std::string("case.xml: ") + (c.loads ? "loads" : "does not load") + "\n";
+    for (const std::string& line : c.lines) expected += line + "\n";
+    expected += std::string("Files checked: 1; loading: ") + (c.loads ? "1" : "0") +
+                "; not loading: " + (c.loads ? "0" : "1") + "\n";
+    EXPECT_EQ(out.str(), expected) << c.content;
+  }
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(AdminVerbsTest, ValidateTakesNamedFilesAndFailsWhenAnyDoesNotLoad) {
+  Write("good.xml", "<T><Name>G</Name><Command>a.exe</Command><Schedule>"
+                    "<WaitPeriodSeconds>9</WaitPeriodSeconds></Schedule></T>");
+  Write("bad.xml", "<T><Name>B</Name>");  // not a file the default run would see alone
+  const std::string good = platform::JoinPath(Config(), "good.xml");
+  const std::string missing = program / "missing.xml";
+  EXPECT_EQ(Validate({good}), 0);
+  EXPECT_TRUE(Shows(good + ": loads\n"));
+  EXPECT_EQ(Validate({good, missing}), kValidateFailed);
+  EXPECT_TRUE(Shows(missing + ": does not load\n  Couldn't open " + missing + " for read.\n"));
+  EXPECT_TRUE(Shows("Files checked: 2; loading: 1; not loading: 1\n"));
+  out.str("");
+  EXPECT_EQ(Validate(), kValidateFailed);  // all of Config, in the catalogue's order
+  EXPECT_EQ(out.str().find("bad.xml: does not load"), 0u);
+  EXPECT_TRUE(Shows("\ngood.xml: loads\n"));
+}
+
+TEST_F(AdminVerbsTest, TasksShowsEachFileAsTheServiceWouldRunIt) {
+  Put(kDatabaseKey, "Password", kSecret);
+  Put(kProgramKey + "\\Nightly", "LastRun", std::to_string(clock.Now() - 30));
+  Write("a.xml", "<Task><Name>Nightly</Name><Command>tool.exe -p %DATABASEPASSWORD%</Command>"
+                 "<ForceKill>true</ForceKill>"
+                 "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule></Task>");
+  // Its command is this test program's own name, which runs now; no .exe or .bat name
+  // is in it on POSIX, so there the whole command is what is looked for.
+  const std::string self = platform::ProgramPath().substr(
+      platform::ProgramPath().rfind(platform::PathSeparator()) + 1);
+  Write("b.xml", "<Task><Name>Self</Name><Command>" + self +
+                     "</Command><Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds></Schedule></Task>");
+  Write("c.xml", "<Task><Name>Hidden</Name><Command>my-tool %DATABASEPASSWORD%</Command></Task>");
+  Write("d.xml", "<Task><Name>Broken</Name");
+
+  ASSERT_EQ(Tasks(), 0);
+  EXPECT_TRUE(Shows("Task files in " + Config() + " (times are local):\n"));
+  EXPECT_TRUE(Shows("\na.xml\n  Name:       Nightly\n  Loads:      yes\n"
+                    "  Period:     3600 seconds\n"));
+  const std::string first = out.str().substr(0, out.str().find("\nb.xml\n"));
+  EXPECT_EQ(first.find("  Last run:   never"), std::string::npos) << first;
+  EXPECT_TRUE(Shows("  ForceKill:  true\n  Running:    no (tool.exe)\n"));
+  EXPECT_TRUE(Shows("\nb.xml\n  Name:       Self\n"));
+  EXPECT_TRUE(Shows("  Period:     0 seconds\n  Last run:   never\n  Next due:   now\n"
+                    "  ForceKill:  false\n  Running:    yes"));
+  EXPECT_TRUE(Shows("\nc.xml\n  Name:       Hidden\n"));
+  EXPECT_TRUE(Shows("\nd.xml\n  Loads:      no: Couldn't parse "));
+  EXPECT_FALSE(Shows(kSecret)) << out.str();
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
+  Write("a.xml", "<Task><Name>Hourly</Name><Command>tool.exe</Command>"
+                 "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule></Task>");
+  const std::int64_t lastRun = clock.Now() - 60;
+  Put(kProgramKey + "\\Hourly", "LastRun", std::to_string(lastRun));
+  ASSERT_EQ(Tasks(), 0);
+  std::istringstream lines(out.str());
+  std::string line, lastRunLine, nextDueLine;
+  while (std::getline(lines, line)) {
+    if (line.starts_with("  Last run:")) lastRunLine = line;
+    if (line.starts_with("  Next due:")) nextDueLine = line;
+  }
+  // Both in local time, "YYYY-MM-DD HH:MM:SS": the due time is 3601 s on, 01:00:01 later
+  // in any zone without a change of offset in between.
+  ASSERT_EQ(lastRunLine.size(), 33u) << lastRunLine;
+  ASSERT_EQ(nextDueLine.size(), 33u) << nextDueLine;
+  const auto seconds = [](const std::string& text) {
+    return std::stoi(text.substr(25, 2)) * 3600 + std::stoi(text.substr(28, 2)) * 60 +
+           std::stoi(text.substr(31, 2));
+  };
+  EXPECT_EQ((seconds(nextDueLine) - seconds(lastRunLine) + 86400) % 86400, 3601);
+}
+
+TEST_F(AdminVerbsTest, TheVerbsChangeNothing) {
+  Write("job.xml", "<Task><Name>Job</Name><Command>tool.exe %SOAPURL% %NOPE%</Command>"
+                   "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>");
+  Write("broken.xml", "<Task>");
+  // Once with no key of the program at all, once with the keys a service run leaves.
+  for (const bool serviceHasRun : {false, true}) {
+    if (serviceHasRun) {
+      Put(kProgramKey, "LoadTaskInterval", "60");
+      Put(kProgramKey + "\\Other", "LastRun", "100");
+    }
+    const std::string before = RegistrySnapshot();
+    std::vector<platform::FileEntry> configBefore, configAfter, logs;
+    platform::FindFiles(platform::JoinPath(Config(), "*"), configBefore);
+
+    EXPECT_EQ(Tasks(), 0);
+    EXPECT_EQ(Validate(), kValidateFailed);
+
+    EXPECT_EQ(RegistrySnapshot(), before);
+    EXPECT_FALSE(testsupport::KeyExists(kProgramKey + "\\Job"));
+    EXPECT_FALSE(testsupport::KeyExists("SOFTWARE\\Sorvane\\Meridel Server\\ZAVReports"));
+    EXPECT_EQ(platform::FindFiles(program / "*", logs), 0u);
+    ASSERT_EQ(logs.size(), 1u) << "only Config: no Logs, no HVS.Log";
+    platform::FindFiles(platform::JoinPath(Config(), "*"), configAfter);
+    ASSERT_EQ(configAfter.size(), configBefore.size());
+    for (std::size_t i = 0; i < configAfter.size(); ++i)
+      EXPECT_EQ(configAfter[i].lastWriteTime, configBefore[i].lastWriteTime);
+  }
+}
+
+TEST_F(AdminVerbsTest, ConfigThatCannotBeSearchedIsTheVerbsOwnFailure) {
+  const testsupport::TempDirectory bare;  // no Config in it
+  std::ostringstream bareOut, bareErr;
+  for (const bool validate : {false, true}) {
+    const int code = validate ? ValidateTaskFiles(bare.path(), {}, bareOut, bareErr)
+                              : ListTasks(bare.path(), bareOut, bareErr);
+    EXPECT_TRUE(code == 2 || code == 3) << code;
+  }
+  EXPECT_EQ(bareOut.str(), "");
+  EXPECT_EQ(bareErr.str().find("Cannot search " + bare / "Config" + " for task files: error "), 0u)
+      << bareErr.str();
+
+  EXPECT_EQ(Tasks(), 0);  // an empty Config is no failure
+  EXPECT_EQ(Validate(), 0);
+  EXPECT_EQ(out.str(), "No task files in " + Config() + ".\nNo task files in " + Config() + ".\n");
+}
+
+}  // namespace
+}  // namespace hvs
