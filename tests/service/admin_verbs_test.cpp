@@ -260,6 +260,8 @@ TEST_F(AdminVerbsTest, ConfigThatCannotBeSearchedIsTheVerbsOwnFailure) {
     EXPECT_TRUE(code == 2 || code == 3) << code;
   }
   EXPECT_EQ(bareOut.str(), "");
+  EXPECT_FALSE(testsupport::FileExists(bare / "Config"));  // nothing is created for it
+  EXPECT_FALSE(testsupport::FileExists(bare / "Logs"));
   EXPECT_EQ(bareErr.str().find("Cannot search " + bare / "Config" + " for task files: error "), 0u)
       << bareErr.str();
 
