@@ -11,7 +11,8 @@ namespace hvs {
 
 namespace {
 
-// No file can give this period except by writing it out; it tells an absent element.
+// Tells an absent element. A file gives it only by writing -2147483648 or less, and is then
+// reported as having none, which is a warning all the same.
 constexpr std::int32_t kNoPeriod = std::numeric_limits<std::int32_t>::min();
 
 std::string WithoutLineEnd(std::string_view message) {
