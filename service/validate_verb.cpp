@@ -1,4 +1,5 @@
 // "/validate": each task file loaded by the service's loader, and what stands in its way.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,10 @@ std::vector<std::string> Doubts(const InspectedTask& inspected) {
 bool Check(TaskInspector& inspector, const FileToCheck& file, std::ostream& out) {
   const InspectedTask inspected = inspector.Inspect(file.match, file.path);
   out << file.label << ": " << (inspected.loaded ? "loads" : "does not load") << "\n";
-  for (const std::string& message : inspected.messages) out << "  " << message << "\n";
+  // A name used twice in the command is reported once.
+  std::set<std::string> said;
+  for (const std::string& message : inspected.messages)
+    if (said.insert(message).second) out << "  " << message << "\n";
   if (!inspected.loaded && inspected.messages.empty())
     out << "  the file holds no XML element\n";
   if (inspected.loaded)

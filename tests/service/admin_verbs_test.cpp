@@ -120,7 +120,7 @@ TEST_F(AdminVerbsTest, ValidateReportsWhatTheLoaderSaysAboutEachFile) {
       {"<Task><Name>Fine</Name><Command>tool.exe</Command>"
        "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>",
        true, {}},
-      {"<Task><Name>Odd</Name><Command>tool.exe %DATABASEDSN% %NOPE%</Command><Colour/>"
+      {"<Task><Name>Odd</Name><Command>tool.exe %DATABASEDSN% %NOPE% %NOPE%</Command><Colour/>"
        "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds><Hour/></Schedule></Task>",
        true,
        {"  Unknown node: Colour", "  Unknown node: Hour",
