@@ -11,20 +11,22 @@ set(CPACK_PACKAGE_CONTACT "ZAVPluginService maintainers <zavpluginservice@localh
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ZAV Server Plugin Service (runs ZAV Server Plugins)")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
-file(GLOB HVS_MANUAL ${PROJECT_SOURCE_DIR}/docs/*.md)
 
 if(HVS_PLATFORM STREQUAL "win32")
   hvs_version_resource(ZAVPluginService ZAVPluginService.exe 1 "ZAV Server Plugin Service")
 
-  # One folder, unpacked where the program is to live: the message DLL lies beside the
-  # program, where /install registers it.
-  install(TARGETS ZAVPluginService hvs_event_messages RUNTIME DESTINATION .)
-  install(DIRECTORY DESTINATION Config)
-  install(DIRECTORY packaging/windows/Config/ DESTINATION Config.sample)
-  install(FILES ${HVS_MANUAL} DESTINATION docs)
+  # One folder, ZAVPluginService, unpacked where the program is to live (its name carries no
+  # version, so an upgrade unpacks over it); the message DLL lies beside the program, where
+  # /install registers it.
+  set(folder ZAVPluginService)
+  install(TARGETS ZAVPluginService hvs_event_messages RUNTIME DESTINATION ${folder})
+  install(DIRECTORY DESTINATION ${folder}/Config)
+  install(DIRECTORY packaging/windows/Config/ DESTINATION ${folder}/Config.sample)
+  install(DIRECTORY docs/ DESTINATION ${folder}/docs)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   # The layout is fixed by the systemd unit (/opt/zavpluginservice), so the install prefix is
   # the root unless one is given; `cmake --install --prefix DIR` stages the same tree in DIR.
@@ -46,7 +48,7 @@ else()
   install(DIRECTORY packaging/linux/Config/ DESTINATION opt/zavpluginservice/Config.sample)
   install(TARGETS hvsctl RUNTIME DESTINATION usr/bin)
   install(FILES packaging/linux/zavpluginservice.service DESTINATION ${unit_dir})
-  install(FILES ${HVS_MANUAL} DESTINATION usr/share/doc/zavpluginservice)
+  install(DIRECTORY docs/ DESTINATION usr/share/doc/zavpluginservice)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /)

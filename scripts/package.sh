@@ -28,6 +28,8 @@ build_package() {
   [ ${#files[@]} -eq 1 ] && [ -f "${files[0]}" ] || { echo "no single $pattern in build/$preset/packages" >&2; return 1; }
   echo "$source_dir/${files[0]}"
 }
+# The manual's files, relative to docs/; both packages carry all of them.
+manual=$(cd docs && find . -type f | sed 's|^\./||' | sort)
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt"; }
 
 # What the checks leave running or lying around, ended and removed at exit whatever happened.
@@ -55,7 +57,7 @@ trap cleanup EXIT
 
 check_deb() {
   local deb=$1 version=$2 unit_dir=$3
-  local work root program_dir status docs
+  local work root program_dir status
   work=$(mktemp -d)
   deb_work=$work
   root=$work/root
@@ -81,7 +83,7 @@ check_deb() {
     done
     echo "-rwxr-xr-x root/root ./usr/bin/hvsctl"
     echo "-rw-r--r-- root/root .$unit_dir/zavpluginservice.service"
-    for f in docs/*.md; do echo "-rw-r--r-- root/root ./usr/share/doc/zavpluginservice/${f##*/}"; done
+    for f in $manual; do echo "-rw-r--r-- root/root ./usr/share/doc/zavpluginservice/$f"; done
   } | sort >"$work/expected"
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ || $6 ~ /\/Config\/$/ { print $1, $2, $6 }' | sort >"$work/listed"
   check "deb: file list, modes and owners" same_lines "$work/expected" "$work/listed"
@@ -90,9 +92,7 @@ check_deb() {
   check "deb: the unit is the one in packaging/linux" \
     cmp -s packaging/linux/zavpluginservice.service "$root$unit_dir/zavpluginservice.service"
   check "deb: the sample is packaging/linux/Config" diff -r packaging/linux/Config "$program_dir/Config.sample"
-  docs=0
-  for f in docs/*.md; do cmp -s "$f" "$root/usr/share/doc/zavpluginservice/${f##*/}" || docs=1; done
-  check "deb: the manual is docs/" equals "$docs" 0
+  check "deb: the manual is docs/" diff -r docs "$root/usr/share/doc/zavpluginservice"
   check "deb: the program's libraries are found" not grep -q "not found" <(ldd "$program_dir/ZAVPluginService")
 
   # The maintainer scripts on the unpacked tree: DPKG_ROOT keeps them off this machine.
@@ -145,12 +145,12 @@ check_zip() {
   local work top dir win_exe
   work=$(mktemp -d)
   zip_work=$work
-  top=ZAVPluginService-$version-win64
+  top=ZAVPluginService
 
   {
     for f in ZAVPluginService.exe ZAVPluginService.dll Config/; do echo "$top/$f"; done
     for f in packaging/windows/Config/*; do echo "$top/Config.sample/${f##*/}"; done
-    for f in docs/*.md; do echo "$top/docs/${f##*/}"; done
+    for f in $manual; do echo "$top/docs/$f"; done
   } | sort >"$work/expected"
   unzip -Z1 "$zip" | awk '!/\/$/ || /\/Config\/$/' | sort >"$work/listed"
   check "zip: file list" same_lines "$work/expected" "$work/listed"
@@ -167,6 +167,7 @@ check_zip() {
   done
   check "zip: the sample is packaging/windows/Config" \
     diff -r packaging/windows/Config "$work/unpacked/$top/Config.sample"
+  check "zip: the manual is docs/" diff -r docs "$work/unpacked/$top/docs"
 
   # A throw-away prefix of its own. Once its first boot has ended, a server that stays:
   # services outlive the wine process that starts them.
