@@ -3,8 +3,9 @@
 # Usage: scripts/install-deps.sh native|all
 set -euo pipefail
 
-native=(cmake make g++ pkg-config googletest librapidxml-dev libboost1.81-dev libsqlite3-dev clang libclang-rt-14-dev)
-cross=(mingw-w64 wine64 wine)
+# dpkg-dev: dpkg-shlibdeps for the .deb's dependencies; unzip: the zip's check.
+native=(cmake make g++ pkg-config googletest librapidxml-dev libboost1.81-dev libsqlite3-dev clang libclang-rt-14-dev dpkg-dev)
+cross=(mingw-w64 wine64 wine unzip)
 
 packages=("${native[@]}")
 if [ "${1:-all}" = all ]; then packages+=("${cross[@]}"); fi

@@ -13,6 +13,7 @@ for preset in native native-asan win32; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs" || status=1
 done
+scripts/package.sh || status=1
 echo "=== fuzz ==="
 scripts/fuzz.sh 60 || status=1
 exit $status
