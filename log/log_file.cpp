@@ -79,7 +79,10 @@ std::string LogFile::Stamp() const {
 }
 
 void LogFile::Log(std::string_view message) {
-  std::string line = "[" + Stamp() + "] ";
+  // Appended piece by piece: GCC 12 sees an overlapping copy in "[" + text (-Wrestrict).
+  std::string line(1, '[');
+  line += Stamp();
+  line += "] ";
   line += message;
   line += "\r\n";
   platform::AppendToFile(LiveFilePath(), line);
