@@ -83,7 +83,10 @@ void LogFile::Log(std::string_view message) {
     sink_(message);
     return;
   }
-  std::string line = "[" + Stamp() + "] ";
+  // Appended piece by piece: GCC 12 sees an overlapping copy in "[" + text (-Wrestrict).
+  std::string line(1, '[');
+  line += Stamp();
+  line += "] ";
   line += message;
   line += "\r\n";
   platform::AppendToFile(LiveFilePath(), line);

@@ -2,7 +2,10 @@
 #include "ntservice/service_shell.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "ntservice/event_ids.h"
 #include "ntservice/process_arguments.h"
@@ -203,19 +206,71 @@ bool CServiceShell::SetStatus(std::uint32_t state, std::uint32_t point, std::uin
   return statusReporter_->Send(statusHandle, status);
 }
 
+namespace {
+
+// Whether a foreground run is under way. Never destroyed: a console handler may still wait
+// on it while the main thread leaves the program and runs the destructors.
+struct ForegroundRun {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool running = false;
+};
+
+ForegroundRun& TheForegroundRun() {
+  static ForegroundRun* const run = new ForegroundRun;
+  return *run;
+}
+
+// Marks the run as under way while it lives, however the main routine leaves.
+class ForegroundRunMark {
+ public:
+  ForegroundRunMark() { Set(true); }
+  ~ForegroundRunMark() { Set(false); }
+  ForegroundRunMark(const ForegroundRunMark&) = delete;
+  ForegroundRunMark& operator=(const ForegroundRunMark&) = delete;
+
+ private:
+  static void Set(bool running) {
+    ForegroundRun& run = TheForegroundRun();
+    const std::lock_guard<std::mutex> hold(run.lock);
+    run.running = running;
+    if (!running) run.ended.notify_all();
+  }
+};
+
+void WaitForForegroundEnd(std::chrono::milliseconds limit) {
+  ForegroundRun& run = TheForegroundRun();
+  std::unique_lock<std::mutex> hold(run.lock);
+  run.ended.wait_for(hold, limit, [&run] { return !run.running; });
+}
+
+}  // namespace
+
 void CServiceShell::RunInForeground() {
   ArgumentList arguments(ForegroundArguments(platform::ProcessArguments()));
+  // Before the handler: an event must find the run under way.
+  const ForegroundRunMark running;
   platform::AddConsoleControlHandler(&ConsoleControlEntry);
   foreground = true;
   ServiceMainBody(arguments.count(), arguments.data());
 }
 
 bool CServiceShell::OnConsoleControl(std::uint32_t event) {
-  if (event != platform::kConsoleCtrlC && event != platform::kConsoleCtrlBreak &&
-      event != platform::kConsoleClose)
-    return false;
-  OnStop();
-  return true;
+  switch (event) {
+    case platform::kConsoleCtrlC:
+    case platform::kConsoleCtrlBreak:
+      OnStop();
+      return true;
+    case platform::kConsoleClose:
+    case platform::kConsoleLogoff:
+    case platform::kConsoleShutdown:
+      OnStop();
+      // The answer ends the process: not before the stop sequence has run its course.
+      WaitForForegroundEnd(std::chrono::milliseconds(kConsoleStopWaitMs));
+      return true;
+    default:
+      return false;
+  }
 }
 
 void CServiceShell::ReportFrameworkEvent(std::uint32_t eventId) {

@@ -31,6 +31,9 @@ class CServiceShell {
   // Passed for a check point, wait hint or controls: keep the stored value.
   static constexpr std::uint32_t kUnchanged = 0xFFFFFFFF;
 
+  // The longest a console close, log-off or shutdown is held for the stop to finish.
+  static constexpr std::uint32_t kConsoleStopWaitMs = 4000;
+
   // Operations of SetServiceToStatus.
   static constexpr std::uint32_t kOperationStart = 0;
   static constexpr std::uint32_t kOperationPause = 1;
@@ -128,7 +131,8 @@ class CServiceShell {
   virtual bool Install(std::string& text, platform::Error& error);
   virtual bool Uninstall(std::string& text, platform::Error& error, std::uint32_t timeoutMs);
   // Runs ServiceMainBody on this thread with the console handler installed and
-  // `foreground` set. A CServiceShellTerminateException passes on to the caller.
+  // `foreground` set; console handlers waiting for its end are released when it returns.
+  // A CServiceShellTerminateException passes on to the caller.
   virtual void RunInForeground();
   // Shows the program's usage: this framework shows nothing.
   virtual void ShowUsage();
@@ -155,7 +159,10 @@ class CServiceShell {
                          std::uint32_t serviceExitCode);
   // Every dependency followed by a NUL, then one more NUL (a single NUL when none).
   virtual std::vector<char> DependencyList();
-  // Console events 0, 1 and 2 call OnStop and answer true; others answer false.
+  // Console events 0 and 1 call OnStop and answer true at once. 2, 5 and 6 (the console
+  // closes, the user logs off, the system shuts down) end the process as soon as they are
+  // answered, so they call OnStop and answer true only when the foreground run has
+  // ended, or after kConsoleStopWaitMs, within the system's limit. Others answer false.
   virtual bool OnConsoleControl(std::uint32_t event);
 
  protected:

@@ -79,18 +79,24 @@ class ControlHandlerRegistration {
 // Sends `status` for the service behind `handle`; 6 when the handle is none or stale.
 Error SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) noexcept;
 
-// Console events: 0 Ctrl+C, 1 Ctrl+Break, 2 the console closes; others (log-off, system
+// Console events: 0 Ctrl+C, 1 Ctrl+Break, 2 the console closes; 5 (log-off) and 6 (system
 // shutdown) exist on Windows only. The handler returns true when it has dealt with the
-// event; false lets the system's default run, which ends the process.
+// event; false lets the system's default run, which ends the process. For 2, 5 and 6
+// Windows ends the process as soon as the handler returns, whatever it answers, and at
+// the latest about 5 s after the event.
 inline constexpr std::uint32_t kConsoleCtrlC = 0;
 inline constexpr std::uint32_t kConsoleCtrlBreak = 1;
 inline constexpr std::uint32_t kConsoleClose = 2;
+inline constexpr std::uint32_t kConsoleLogoff = 5;
+inline constexpr std::uint32_t kConsoleShutdown = 6;
 using ConsoleControlFunction = bool (*)(std::uint32_t event);
 
 // Makes `handler` the process's console event handler from now on; it stays installed
 // (a later call replaces the function) and must not throw. Windows calls it on a thread
 // it creates per event. POSIX turns SIGINT into 0, SIGQUIT into 1, SIGHUP and SIGTERM
-// into 2 and calls it on one thread of its own that waits for them; the first call
+// into 2 and calls it on one thread of its own that waits for them (one signal at a
+// time: while the handler runs, later signals stay pending); nothing ends the process
+// when the handler returns true. The first call
 // blocks these signals in the calling thread, so make it before the process starts
 // other threads (threads started later inherit the block; one started earlier could
 // still receive the signal and die of it).

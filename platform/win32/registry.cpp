@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/strings.h"
+
 namespace platform {
 
 namespace {
@@ -11,6 +13,19 @@ HKEY Native(void* handle) noexcept { return static_cast<HKEY>(handle); }
 
 // The calls need NUL-terminated names; views may point into longer text.
 std::string Terminated(std::string_view text) { return std::string(text); }
+
+// The neighbouring products and the program this one replaces are 32-bit programs, so
+// their keys under SOFTWARE, and this program's own, are in the 32-bit view (WOW6432Node
+// on 64-bit Windows). Only paths from the root decide: a key opened in that view opens
+// its subkeys in it as it is, since a handle names the key it was opened on. Other keys,
+// such as SYSTEM, have one view for both.
+constexpr std::string_view kRedirectedRoot = "SOFTWARE";
+
+DWORD ViewFor(HKEY base, std::string_view path) {
+  if (base != HKEY_LOCAL_MACHINE) return 0;
+  const std::string first(path.substr(0, path.find('\\')));
+  return CompareNoCase(first, std::string(kRedirectedRoot)) == 0 ? KEY_WOW64_32KEY : 0;
+}
 
 bool IsTextType(std::uint32_t type) noexcept {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -55,7 +70,8 @@ Error RegistryKey::Create(std::string_view path, std::uint32_t access, RegistryK
   HKEY created = nullptr;
   const LONG status =
       ::RegCreateKeyExA(Native(native()), Terminated(path).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, access, nullptr, &created, nullptr);
+                        REG_OPTION_NON_VOLATILE, access | ViewFor(Native(native()), path),
+                        nullptr, &created, nullptr);
   if (status != ERROR_SUCCESS) return static_cast<Error>(status);
   key = RegistryKey(created);
   return kSuccess;
@@ -63,8 +79,8 @@ Error RegistryKey::Create(std::string_view path, std::uint32_t access, RegistryK
 
 Error RegistryKey::Open(std::string_view path, std::uint32_t access, RegistryKey& key) const {
   HKEY opened = nullptr;
-  const LONG status =
-      ::RegOpenKeyExA(Native(native()), Terminated(path).c_str(), 0, access, &opened);
+  const LONG status = ::RegOpenKeyExA(Native(native()), Terminated(path).c_str(), 0,
+                                      access | ViewFor(Native(native()), path), &opened);
   if (status != ERROR_SUCCESS) return static_cast<Error>(status);
   key = RegistryKey(opened);
   return kSuccess;
@@ -103,7 +119,8 @@ Error RegistryKey::DeleteValue(std::string_view name) const {
 }
 
 Error RegistryKey::DeleteKey(std::string_view path) const {
-  return static_cast<Error>(::RegDeleteKeyA(Native(native()), Terminated(path).c_str()));
+  return static_cast<Error>(::RegDeleteKeyExA(Native(native()), Terminated(path).c_str(),
+                                              ViewFor(Native(native()), path), 0));
 }
 
 Error RegistryKey::Flush() const { return static_cast<Error>(::RegFlushKey(Native(native()))); }

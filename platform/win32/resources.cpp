@@ -42,7 +42,10 @@ std::string EventMessageText(const std::string& messageFile, std::uint32_t event
       arguments.push_back(reinterpret_cast<DWORD_PTR>(inserts[index].c_str()));
       continue;
     }
-    placeholders.push_back("%" + std::to_string(index + 1));
+    // Appended rather than prefixed: GCC 12 sees an overlapping copy in "%" + text that
+    // is not there (-Wrestrict), and prefixing moves the digits for nothing anyway.
+    std::string& placeholder = placeholders.emplace_back(1, '%');
+    placeholder += std::to_string(index + 1);
     arguments.push_back(reinterpret_cast<DWORD_PTR>(placeholders.back().c_str()));
   }
 

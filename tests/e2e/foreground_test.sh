@@ -23,7 +23,8 @@ if [ "$TARGET" = posix ]; then
 else
   trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$scratch"; reg delete "HKLM\SOFTWARE\Sorvane" /f >/dev/null 2>&1' EXIT
   run() { wine "$@"; }
-  reg() { wine reg "$@"; }
+  # The program's keys and its neighbours' are in the 32-bit view.
+  reg() { wine reg "$@" /reg:32; }
   program=ZAVPluginService.exe
   task_command='hostname.exe --user %DATABASEUSER% --password %DATABASEPASSWORD%'
   shown_command='hostname.exe --user operator --password *****'

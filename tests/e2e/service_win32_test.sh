@@ -57,7 +57,7 @@ key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 cleanup() {
   (cd "$dir" && wine ZAVPluginService.exe /remove /silent) >/dev/null 2>&1
   wine sc delete "$name" >/dev/null 2>&1
-  wine reg delete 'HKLM\SOFTWARE\Sorvane\HVS\E2eQuick' /f >/dev/null 2>&1
+  wine reg delete 'HKLM\SOFTWARE\Sorvane\HVS\E2eQuick' /f /reg:32 >/dev/null 2>&1
   wineserver -k
   rm -rf "$work"
 }

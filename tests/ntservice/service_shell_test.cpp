@@ -256,14 +256,18 @@ TEST(ServiceShellRun, ServiceNameTooLongForTheDispatchTableIsRefused) {
   EXPECT_EQ(error, 123u);
 }
 
-TEST(ServiceShellConsole, CtrlCBreakAndCloseStopTheServiceOthersPassOn) {
+// Outside a foreground run nothing is waited for.
+TEST(ServiceShellConsole, CtrlCBreakCloseLogoffAndShutdownStopTheServiceOthersPassOn) {
   TestShell shell;
   EXPECT_TRUE(shell.OnConsoleControl(0));
   EXPECT_TRUE(shell.OnConsoleControl(1));
   EXPECT_TRUE(shell.OnConsoleControl(2));
-  EXPECT_FALSE(shell.OnConsoleControl(5));  // log-off
-  EXPECT_FALSE(shell.OnConsoleControl(6));  // system shutdown
-  EXPECT_THAT(shell.calls, ElementsAre("stop", "stop", "stop"));
+  EXPECT_FALSE(shell.OnConsoleControl(3));
+  EXPECT_FALSE(shell.OnConsoleControl(4));
+  EXPECT_TRUE(shell.OnConsoleControl(5));  // log-off
+  EXPECT_TRUE(shell.OnConsoleControl(6));  // system shutdown
+  EXPECT_FALSE(shell.OnConsoleControl(7));
+  EXPECT_THAT(shell.calls, ElementsAre("stop", "stop", "stop", "stop", "stop"));
 }
 
 // Sees which events the framework writes: every one of its ids passes EventIdFor.
