@@ -79,6 +79,7 @@ std::string LogFile::Stamp() const {
 }
 
 void LogFile::Log(std::string_view message) {
+  const std::lock_guard<std::mutex> hold(lock_.mutex);
   std::string line = "[" + Stamp() + "] ";
   line += message;
   line += "\r\n";
@@ -104,6 +105,7 @@ void LogFile::LogFormat(const char* format, ...) {
 }
 
 void LogFile::RollOver() {
+  const std::lock_guard<std::mutex> hold(lock_.mutex);
   const std::int64_t now = clock_.Now();
   std::tm local {};
   if (!platform::ToLocalTime(now, local)) return;
