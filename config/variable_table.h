@@ -42,9 +42,10 @@ class VariableTable {
   void Refresh();
 
   // Replaces each %NAME% of `input`. Returns the full text, in which registry values are
-  // expanded again and secret and computed ones (stored expanded) are taken as stored. `display` is overwritten with the
-  // form for the log: secrets as "*****", empty values as "<BLANK>", a computed value in its
-  // display form (see DisplayValue), other values as stored.
+  // expanded again and secret and computed ones (stored expanded) are taken as stored.
+  // `display` is overwritten with the form for the log: secrets as "*****", empty values as
+  // "<BLANK>", a computed value in its display form (see DisplayValue), other values as
+  // stored.
   // Undefined names and an unclosed "%" are logged and kept in both texts. A reference to a
   // variable whose expansion is already under way, or one beyond kMaxExpandedBytes, stays
   // as "%NAME%" in the full text without a log line. Never fails towards the caller.
