@@ -40,6 +40,11 @@ class Mark {
 }  // namespace
 
 std::string VariableTable::Substitute(std::string input, std::string& display) {
+  return Expand(input, display, nullptr);
+}
+
+std::string VariableTable::Expand(const std::string& input, std::string& display,
+                                  std::string* masked) {
   display.clear();
   // Nested calls share the outermost call's budget.
   if (depth_ == 0) expandedBytes_ = 0;
@@ -55,12 +60,13 @@ std::string VariableTable::Substitute(std::string input, std::string& display) {
       } else {
         display += c;
         result += c;
+        if (masked != nullptr) *masked += c;
       }
     } else if (!inName) {
       name.clear();
       inName = true;
     } else {
-      AppendReference(name, result, display);
+      AppendReference(name, result, display, masked);
       inName = false;
     }
   }
@@ -69,19 +75,22 @@ std::string VariableTable::Substitute(std::string input, std::string& display) {
     log_.LogFormat("Incomplete substition beginning at: %s", tail.c_str());
     display += tail;
     result += tail;
+    if (masked != nullptr) *masked += tail;
   }
   return result;
 }
 
 void VariableTable::AppendReference(const std::string& name, std::string& result,
-                                    std::string& display) {
+                                    std::string& display, std::string* masked) {
   const std::string reference = kMarker + name + kMarker;
-  // Expanding it again could never end; the reference stays as written.
-  if (InProgress(name)) {
+  // Kept as written, in every form.
+  const auto keep = [&] {
     result += reference;
     display += reference;
-    return;
-  }
+    if (masked != nullptr) *masked += reference;
+  };
+  // Expanding it again could never end; the reference stays as written.
+  if (InProgress(name)) return keep();
   const auto definition = definitions_.find(name);
   auto value = values_.find(name);
   if (value == values_.end() && definition != definitions_.end()) {
@@ -90,9 +99,7 @@ void VariableTable::AppendReference(const std::string& name, std::string& result
   }
   if (value == values_.end()) {
     log_.LogFormat("Variable %s not defined for substitution", name.c_str());
-    result += reference;
-    display += reference;
-    return;
+    return keep();
   }
 
   const std::string& stored = value->second;
@@ -101,20 +108,30 @@ void VariableTable::AppendReference(const std::string& name, std::string& result
     return;
   }
   const bool secret = definition != definitions_.end() && definition->second.secret;
-  display += secret ? kMasked : std::string_view(stored);
+  // A computed value is stored expanded, secrets and all: the log takes its masked form.
+  const bool computed = definition != definitions_.end() && definition->second.keyPath.empty();
+  const std::string shown = computed ? DisplayValue(name) : std::string();
+  display += secret ? kMasked : computed ? std::string_view(shown) : std::string_view(stored);
   if (!TakeFromBudget(stored.size())) {
     result += reference;
-  } else if (secret) {
+    if (masked != nullptr) *masked += reference;
+  } else if (secret || computed) {
+    // A secret is never expanded. A computed value is expanded already: expanding it again
+    // would read a "%" of the values in it (a password's) as a reference, and log its tail.
     result += stored;
+    if (masked != nullptr) *masked += secret ? kMasked : std::string_view(shown);
   } else {
-    result += ExpandAs(value->first, stored);
+    std::string nestedMasked;
+    result += ExpandAs(value->first, stored, masked != nullptr ? &nestedMasked : nullptr);
+    if (masked != nullptr) *masked += nestedMasked;
   }
 }
 
-std::string VariableTable::ExpandAs(std::string_view name, std::string text) {
+std::string VariableTable::ExpandAs(std::string_view name, const std::string& text,
+                                    std::string* masked) {
   const Mark mark(inProgress_, name);
   std::string scratch;
-  return Substitute(std::move(text), scratch);
+  return Expand(text, scratch, masked);
 }
 
 bool VariableTable::InProgress(std::string_view name) const {

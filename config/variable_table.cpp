@@ -87,11 +87,18 @@ void VariableTable::Refresh() {
   }
 }
 
+std::string VariableTable::DisplayValue(const std::string& name) const {
+  const auto shown = displayValues_.find(name);
+  return shown != displayValues_.end() ? shown->second : std::string();
+}
+
 void VariableTable::Resolve(const std::string& name, const VariableDefinition& definition) {
   std::string value;
   if (definition.keyPath.empty()) {
     // Marked as under way, so that a stored value that leads back here is not expanded again.
-    value = ExpandAs(name, definition.defaultValue);
+    std::string masked;
+    value = ExpandAs(name, definition.defaultValue, &masked);
+    displayValues_[name] = std::move(masked);
   } else {
     value = settings_.ReadMachineValue(definition.keyPath, definition.valueName,
                                        definition.defaultValue);

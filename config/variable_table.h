@@ -41,9 +41,11 @@ class VariableTable {
   // the computed "SOAPURL" sees the "ZAVHOST" of this refresh and the "LMHTTP" of the last.
   void Refresh();
 
-  // Replaces each %NAME% of `input`. Returns the full text, in which non-secret values are
-  // expanded again and secret ones are taken as stored. `display` is overwritten with the
-  // form for the log: secrets as "*****", empty values as "<BLANK>", other values as stored.
+  // Replaces each %NAME% of `input`. Returns the full text, in which registry values are
+  // expanded again and secret and computed ones (stored expanded) are taken as stored.
+  // `display` is overwritten with the form for the log: secrets as "*****", empty values as
+  // "<BLANK>", a computed value in its display form (see DisplayValue), other values as
+  // stored.
   // Undefined names and an unclosed "%" are logged and kept in both texts. A reference to a
   // variable whose expansion is already under way, or one beyond kMaxExpandedBytes, stays
   // as "%NAME%" in the full text without a log line. Never fails towards the caller.
@@ -51,13 +53,22 @@ class VariableTable {
 
   const std::map<std::string, VariableDefinition>& definitions() const { return definitions_; }
   const std::map<std::string, std::string>& values() const { return values_; }
+  // What the log shows of a computed variable: its value, expanded as it is stored, with
+  // every secret in it as "*****", so that a password reached through a stored reference
+  // ("SOAPURL" through "LMHTTP") stays hidden. Empty for other names and before the value
+  // is formed.
+  std::string DisplayValue(const std::string& name) const;
 
  private:
   // `name` is a key of definitions_ (it is kept as a view while the value is formed).
   void Resolve(const std::string& name, const VariableDefinition& definition);
-  void AppendReference(const std::string& name, std::string& result, std::string& display);
-  // Full substitution of `text`, with `name` (a key of one of the maps) marked as under way.
-  std::string ExpandAs(std::string_view name, std::string text);
+  // Substitute, and with `masked` the full text once more with the secrets as "*****".
+  std::string Expand(const std::string& input, std::string& display, std::string* masked);
+  void AppendReference(const std::string& name, std::string& result, std::string& display,
+                       std::string* masked);
+  // Full substitution of `text`, with `name` (a key of one of the maps) marked as under way;
+  // `masked` as for Expand.
+  std::string ExpandAs(std::string_view name, const std::string& text, std::string* masked);
   bool InProgress(std::string_view name) const;
   bool TakeFromBudget(std::size_t bytes);
 
@@ -65,6 +76,7 @@ class VariableTable {
   LogFile& log_;
   std::map<std::string, VariableDefinition> definitions_;
   std::map<std::string, std::string> values_;
+  std::map<std::string, std::string> displayValues_;  // of the computed variables only
 
   // State of the outermost Substitute under way, shared by its nested calls.
   std::vector<std::string_view> inProgress_;  // map keys, never erased

@@ -79,6 +79,7 @@ std::string LogFile::Stamp() const {
 }
 
 void LogFile::Log(std::string_view message) {
+  const std::lock_guard<std::mutex> hold(lock_.mutex);
   if (sink_) {
     sink_(message);
     return;
@@ -111,6 +112,7 @@ void LogFile::LogFormat(const char* format, ...) {
 }
 
 void LogFile::RollOver() {
+  const std::lock_guard<std::mutex> hold(lock_.mutex);
   if (sink_) return;
   const std::int64_t now = clock_.Now();
   std::tm local {};

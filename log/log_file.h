@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,8 @@ namespace hvs {
 
 // Appends "[" stamp "] " message CR LF to <directory>\<fileName>; the file is open only
 // for the one write. Never fails towards the caller: a line that cannot be written is lost.
-// Used from the service thread only; no lock.
+// Log, LogFormat and RollOver may be called from any thread (a watcher reports a failed
+// start): one lock keeps the lines whole and apart from the roll-over. Init comes first.
 class LogFile {
  public:
   // `echo` also shows every line on standard output (the service runs in the foreground).
@@ -56,6 +58,14 @@ class LogFile {
   std::string baseName_;
   std::string extension_;
   std::function<void(std::string_view message)> sink_;
+  // Held for one line or one roll-over. A moved log (only while it is being built) gets a
+  // lock of its own.
+  struct Lock {
+    Lock() = default;
+    Lock(Lock&&) noexcept {}
+    std::mutex mutex;
+  };
+  Lock lock_;
 };
 
 // " +hhmm" / " -hhmm" part of a stamp: minutes east of UTC from the zone's bias, with the

@@ -19,6 +19,11 @@ namespace {
 // The platform's callbacks carry no context, so they find the object here.
 std::atomic<CServiceShell*> singleInstance{nullptr};
 
+// True while the service thread is in ServiceEntry. The system's dispatcher may return as
+// soon as the stopped report is out, while that thread is still leaving the object (its
+// status lock, the rest of ServiceMain); the object must not be destroyed before.
+std::atomic<bool> serviceThreadInside{false};
+
 // Controls (the Win32 numbers).
 enum : std::uint32_t {
   kControlStop = 1,
@@ -65,11 +70,15 @@ CServiceShell::~CServiceShell() {
 void CServiceShell::ServiceEntry(std::uint32_t argc, char** argv) {
   CServiceShell* const shell = singleInstance.load();
   if (shell == nullptr) return;
+  serviceThreadInside = true;
   try {
     shell->ServiceMain(argc, argv);
   } catch (...) {
     shell->SetStatus(platform::kServiceStopped, 0, 0, 0, platform::kExceptionInService, 0);
   }
+  // The last access of this thread to anything the object's owner may destroy.
+  serviceThreadInside = false;
+  serviceThreadInside.notify_all();
 }
 
 std::uint32_t CServiceShell::ExtendedControlEntry(std::uint32_t control, std::uint32_t eventType,
@@ -106,6 +115,7 @@ bool CServiceShell::RunUnderDispatcher(platform::Error& error) {
   char name[kServiceNameBuffer] = {};
   std::memcpy(name, serviceName.data(), serviceName.size());
   error = platform::StartServiceDispatcher(name, &ServiceEntry);
+  serviceThreadInside.wait(true);
   return error == platform::kSuccess;
 }
 
@@ -123,7 +133,7 @@ void CServiceShell::ServiceMain(std::uint32_t argc, char** argv) {
 }
 
 bool CServiceShell::RegisterControlHandler() {
-  const std::lock_guard<std::mutex> lock(statusLock);
+  const std::lock_guard<std::recursive_mutex> lock(statusLock);
   platform::Error error = platform::kSuccess;
   if (controlHandlerRegistration.HasExtendedForm())
     statusHandle = controlHandlerRegistration.RegisterExtended(
@@ -164,19 +174,16 @@ bool CServiceShell::ReportState(std::uint32_t state, std::uint32_t point, std::u
 }
 
 bool CServiceShell::ReportCurrentState() {
-  std::uint32_t state = 0;
-  {
-    // The service thread may be reporting a new state at this moment.
-    const std::lock_guard<std::mutex> lock(statusLock);
-    state = currentState;
-  }
-  return ReportState(state, kUnchanged, kUnchanged, kUnchanged);
+  // Read and sent under one hold: a state that the service thread reported in between
+  // would otherwise be overwritten with this older one.
+  const std::lock_guard<std::recursive_mutex> lock(statusLock);
+  return ReportState(currentState, kUnchanged, kUnchanged, kUnchanged);
 }
 
 bool CServiceShell::SetStatus(std::uint32_t state, std::uint32_t point, std::uint32_t hint,
                               std::uint32_t controls, std::uint32_t win32ExitCode,
                               std::uint32_t serviceExitCode) {
-  const std::lock_guard<std::mutex> lock(statusLock);
+  const std::lock_guard<std::recursive_mutex> lock(statusLock);
   currentState = state;
   if (state == platform::kServiceStopped) {
     checkPoint = 0;

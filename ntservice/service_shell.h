@@ -81,7 +81,8 @@ class CServiceShell {
   // SetStatus(state, checkPoint, waitHint, controls, 0, 0).
   virtual bool ReportState(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
                            std::uint32_t controls);
-  // Re-sends the latest state with the stored check point, wait hint and controls.
+  // Re-sends the latest state with the stored check point, wait hint and controls; the
+  // state is read and sent under one hold of statusLock, so no newer report comes between.
   virtual bool ReportCurrentState();
   // Registers the control handler for serviceName (the extended form where the system
   // has it); true when statusHandle is set.
@@ -110,9 +111,10 @@ class CServiceShell {
   virtual std::uint32_t OnDeviceEvent(std::uint32_t eventType, void* eventData);
   virtual void OnCustomControl(std::uint32_t control);
 
-  // Hands the process to the service control dispatcher until the service has stopped;
-  // false with `error` when the dispatcher refuses (1063 when not started as a service,
-  // 123 for a service name beyond 255 characters).
+  // Hands the process to the service control dispatcher until the service has stopped
+  // and its thread has let go of this object; false with `error` when the dispatcher
+  // refuses (1063 when not started as a service, 123 for a service name beyond 255
+  // characters).
   virtual bool RunUnderDispatcher(platform::Error& error);
   // Starts (0), pauses (1), continues (2) or stops (3) the installed service unless it is
   // in that state already, then waits at most `timeoutMs` (all bits: no limit) for the
@@ -192,7 +194,9 @@ class CServiceShell {
   std::string displayName;
   std::string description;
   EventSource eventSource;
-  std::mutex statusLock;  // serialises status reports and the handler registration
+  // Serialises status reports and the handler registration. Recursive, as a critical
+  // section is: the re-report holds it across ReportState, which takes it again.
+  std::recursive_mutex statusLock;
   bool flushParameterWrites = true;
   bool allowCommandTail = false;
   bool allowServiceName = false;

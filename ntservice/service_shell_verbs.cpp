@@ -52,7 +52,9 @@ std::uint32_t CServiceShell::ExecuteVerb(CServiceShellCommandLineInfo& info) {
       ShowFailure(text, info);
       return error;
     case VerbUninstall:
-      if (Uninstall(text, error, static_cast<std::uint32_t>(info.timeoutMs))) return 0;
+      // A refused stop request that the service outlived leaves its error as the exit
+      // code of a successful removal, which shows no text.
+      if (Uninstall(text, error, static_cast<std::uint32_t>(info.timeoutMs))) return error;
       ShowFailure(text, info);
       return error;
     case VerbForeground:

@@ -21,5 +21,7 @@ std::string ToUpperCase(std::string_view text);
 // sign, then decimal digits up to the first other character; 0 when there are none. Values
 // beyond 32 bits saturate at the limits, as the Windows runtime's atoi does.
 std::int32_t AtoiValue(std::string_view text) noexcept;
+// The same rules for a 64-bit number (the runtime's _atoi64): saturates at the 64-bit limits.
+std::int64_t Atoi64Value(std::string_view text) noexcept;
 
 }  // namespace platform

@@ -3,9 +3,12 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "context/service_context.h"
+#include "platform/error_text.h"
 #include "platform/event.h"
 #include "platform/process.h"
 #include "tasks/running_elsewhere.h"
@@ -15,12 +18,19 @@
 namespace hvs {
 
 // Everything one start's thread touches. Written before the thread exists and read-only
-// for it afterwards, except `running`, which the thread clears as its very last access.
+// for it afterwards, except `log`, which the watcher clears when the task goes, and
+// `running`, which the thread clears as its very last access.
 struct ProcessWatcher::Watch {
   std::string command;
   bool forceKill = false;
   std::shared_ptr<const platform::Event> stop;
+  std::string escapedName;  // the task's Name, "%" doubled
+  std::mutex reportLock;    // guards `log`; held by Start until the start is announced
+  LogFile* log = nullptr;   // null once the task is gone
   std::atomic<bool> running{true};
+
+  // Logs that the process could not be created, unless the task is gone.
+  void ReportFailedStart(platform::Error error) noexcept;
 };
 
 namespace {
@@ -39,26 +49,53 @@ std::shared_ptr<const platform::Event> StopEventOrPrivateOne() {
 // The process is let go when `process` goes out of scope: one still running then runs on
 // by itself. An exception would end the whole service from this thread; one can only come
 // before the process exists (out of memory), and then the process is simply not started.
-void CreateAndWait(const std::string& command, bool forceKill,
-                   const platform::Event& stop) noexcept {
+// The result is the error of the creation; 0 once the process has been created.
+platform::Error CreateAndWait(const std::string& command, bool forceKill,
+                              const platform::Event& stop) noexcept {
   try {
     platform::Process process;
-    if (process.Create(command) != platform::kSuccess) return;
+    if (const platform::Error failed = process.Create(command)) return failed;
     // A failed wait counts as the process's end: nothing is killed.
     if (process.WaitWith(stop) == WaitResult::EventSet && forceKill) process.Terminate(1);
+    return platform::kSuccess;
   } catch (const std::exception&) {
+    return platform::kNotEnoughMemory;
   }
+}
+
+// The system's text for `error` without its line end; the number where it has none.
+std::string ErrorText(platform::Error error) {
+  std::string text = platform::SystemErrorText(error);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 }  // namespace
 
+// Otherwise the start would pass for a success: the task run has logged it as started.
+void ProcessWatcher::Watch::ReportFailedStart(platform::Error error) noexcept {
+  try {
+    const std::string text = EscapePercent(ErrorText(error));
+    const std::lock_guard<std::mutex> hold(reportLock);
+    if (log != nullptr)
+      log->LogFormat("Task '%s' could not be started: %s", escapedName.c_str(), text.c_str());
+  } catch (const std::exception&) {
+  }
+}
+
 ProcessWatcher::ProcessWatcher(Task& owner) : owner_(owner) {}
 
-ProcessWatcher::~ProcessWatcher() = default;
+ProcessWatcher::~ProcessWatcher() {
+  if (!watch_) return;
+  // Waits for a report under way; the log may go soon after the task.
+  const std::lock_guard<std::mutex> hold(watch_->reportLock);
+  watch_->log = nullptr;
+}
 
 bool ProcessWatcher::IsRunning() const { return watch_ && watch_->running; }
 
-StartResult ProcessWatcher::Start() {
+StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   if (IsRunning()) return StartResult::AlreadyRunning;
   if (IsProcessRunning(ExecutableNameOf(owner_.RunCommand))) return StartResult::RunningElsewhere;
 
@@ -68,16 +105,24 @@ StartResult ProcessWatcher::Start() {
   watch->command = owner_.RunCommand;
   watch->forceKill = owner_.ForceKill;
   watch->stop = StopEventOrPrivateOne();
+  watch->escapedName = EscapePercent(owner_.Name);
+  watch->log = &owner_.context.log();
   watch_ = watch;
+  // The thread's report of a failed creation waits for the announcement of the start.
+  const std::lock_guard<std::mutex> announcing(watch->reportLock);
   try {
     std::thread([watch] {
-      CreateAndWait(watch->command, watch->forceKill, *watch->stop);
+      // Reported before the mark is cleared, so the stop's wait for the tasks covers it.
+      if (const platform::Error failed =
+              CreateAndWait(watch->command, watch->forceKill, *watch->stop))
+        watch->ReportFailedStart(failed);
       watch->running = false;
     }).detach();
   } catch (const std::exception&) {
     // No thread: nothing was started, and the next attempt comes a period later.
     watch_->running = false;
   }
+  if (announce) announce();
   return StartResult::Started;
 }
 

@@ -1,6 +1,7 @@
 // Starts a task's command as a child process and watches it on a detached thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 namespace hvs {
@@ -10,15 +11,16 @@ class Task;
 enum class StartResult { AlreadyRunning = 0, Started = 1, RunningElsewhere = -1 };
 
 // One per task, created and destroyed with it. Each start gives its thread a record of
-// its own (command, forceKill, running flag, stop event), held jointly with the watcher,
-// so a task destroyed while its process runs leaves the thread on valid data. Start and
-// IsRunning are for the service thread; the watcher threads never log.
+// its own (command, forceKill, running flag, stop event, the task's name and log), held
+// jointly with the watcher, so a task destroyed while its process runs leaves the thread
+// on valid data. Start and IsRunning are for the service thread. A watcher thread logs
+// one thing only: that its process could not be created.
 class ProcessWatcher {
  public:
   // `owner` gives RunCommand and ForceKill at each start; the watcher lives inside it.
   explicit ProcessWatcher(Task& owner);
   // Leaves a running process and its thread alone: the thread ends with the process or
-  // at the stop event, as it would with the task still there.
+  // at the stop event, as it would with the task still there. The thread no longer logs.
   ~ProcessWatcher();
   ProcessWatcher(const ProcessWatcher&) = delete;
   ProcessWatcher& operator=(const ProcessWatcher&) = delete;
@@ -31,7 +33,11 @@ class ProcessWatcher {
   // else lets it run on. The mark is cleared when the thread ends, which is at once when
   // the process cannot be created; when no thread can be made it is cleared before the
   // return. Without a stop event the thread waits for the process alone.
-  StartResult Start();
+  // A process that cannot be created is logged by the thread as "Task '<Name>' could not
+  // be started: <system text>" (both with "%" doubled), unless the task is gone by then.
+  // `announce`, when given, runs on the calling thread for a Started start before that
+  // line can be written, so that a line about the start comes first.
+  StartResult Start(const std::function<void()>& announce = nullptr);
   // True from a Start that returned Started until its thread has let go of the process.
   bool IsRunning() const;
 

@@ -14,7 +14,8 @@ bool Task::Load(const platform::FileEntry& match, const std::string& path) {
   LastWriteTime = match.lastWriteTime;
   Loaded = Parse();
   // Also after a failed parse, under the Name held now: the registry wins over memory.
-  LastRun = platform::AtoiValue(context.settings().GetTaskValue(Name, "LastRun", "0"));
+  // 64-bit, so that a run after 2038 reads back as itself; older 32-bit texts read the same.
+  LastRun = platform::Atoi64Value(context.settings().GetTaskValue(Name, "LastRun", "0"));
   RunCommand = context.variables().Substitute(Command, DisplayCommand);
   return Loaded;
 }

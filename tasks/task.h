@@ -26,7 +26,8 @@ class Task {
   // path is `path`) and reads LastRun from the settings store; returns Loaded.
   bool Load(const platform::FileEntry& match, const std::string& path);
 
-  // now > LastRun + WaitPeriodSeconds, in signed 64-bit arithmetic.
+  // now > LastRun + WaitPeriodSeconds, in signed 64-bit arithmetic; a sum beyond the
+  // 64-bit range is never due when it overflows upwards and always due downwards.
   bool IsDue(std::int64_t now) const;
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.

@@ -1,5 +1,6 @@
 // One attempt to start a due task: substitution, the watcher's start, the log and LastRun.
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "platform/strings.h"
@@ -33,7 +34,12 @@ std::string EscapePercent(std::string_view text) {
 }
 
 bool Task::IsDue(std::int64_t now) const {
-  return now > LastRun + static_cast<std::int64_t>(WaitPeriodSeconds);
+  const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
+  // A stored LastRun may be any 64-bit number: a sum beyond the range is a time beyond any
+  // `now` (never due) or before any (always due).
+  if (period > 0 && LastRun > std::numeric_limits<std::int64_t>::max() - period) return false;
+  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period) return true;
+  return now > LastRun + period;
 }
 
 void Task::Run() {
@@ -50,7 +56,13 @@ void Task::Run() {
   variables.Refresh();
   RunCommand = variables.Substitute(Command, DisplayCommand);
 
-  switch (watcher.Start()) {
+  // Logged as the watcher announces the start, so that its own line about a command that
+  // cannot be started comes after this one.
+  const auto announce = [this, &log] {
+    log.LogFormat("Task '%s' run by command: %s", EscapePercent(Name).c_str(),
+                  EscapePercent(CommandToShow(*this)).c_str());
+  };
+  switch (watcher.Start(announce)) {
     case StartResult::AlreadyRunning:
       return;
     case StartResult::RunningElsewhere:
@@ -58,15 +70,13 @@ void Task::Run() {
                     EscapePercent(Name).c_str());
       break;
     case StartResult::Started:
-      log.LogFormat("Task '%s' run by command: %s", EscapePercent(Name).c_str(),
-                    EscapePercent(CommandToShow(*this)).c_str());
       break;
   }
 
-  // The attempt counts, whatever became of it; the registry keeps the low 32 bits.
+  // The attempt counts, whatever became of it. The full 64-bit text: up to 2038 it is the
+  // same text as the 32-bit one that older versions wrote and read.
   LastRun = context.clock().Now();
-  const auto stored = static_cast<std::int32_t>(LastRun);
-  context.settings().SetTaskValue(Name, kLastRun, std::to_string(stored));
+  context.settings().SetTaskValue(Name, kLastRun, std::to_string(LastRun));
 }
 
 }  // namespace hvs

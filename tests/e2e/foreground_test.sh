@@ -61,6 +61,15 @@ cat >"$dir/Config/job.xml" <<XML
   <Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds></Schedule>
 </Task>
 XML
+# A second task whose program does not exist: started every tick, and reported as failed.
+cat >"$dir/Config/missing.xml" <<XML
+<?xml version="1.0"?>
+<Task>
+  <Name>Missing 100%</Name>
+  <Command>no_such_program_hvs /x</Command>
+  <Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds></Schedule>
+</Task>
+XML
 reg add 'HKLM\SOFTWARE\Sorvane\Meridel Server\Database' /v User /d operator /f >/dev/null
 reg add 'HKLM\SOFTWARE\Sorvane\Meridel Server\Database' /v Password /d 's3cret!' /f >/dev/null
 
@@ -97,6 +106,21 @@ for signal in $signals; do
   grep -qF "] Task 'Nightly 50%' run by command: $shown_command" "$scratch/console.out" ||
     fail "SIG$signal: the console did not show the run line"
   grep -qF 's3cret!' "$log" "$scratch/console.out" && fail "SIG$signal: the password was written"
+  # The start is logged first, then the watcher's line with the system's text.
+  failed_line=$(grep -nF "] Task 'Missing 100%%' could not be started: " "$log" | head -n 1 | tr -d '\r')
+  run_line=$(grep -nF "] Task 'Missing 100%%' run by command: no_such_program_hvs /x" "$log" | head -n 1)
+  [ -n "$failed_line" ] || fail "SIG$signal: no line for the command that cannot be started"
+  [ "${run_line%%:*}" -lt "${failed_line%%:*}" ] 2>/dev/null ||
+    fail "SIG$signal: the failure came before its run line ('$run_line', '$failed_line')"
+  [ -n "${failed_line##*could not be started: }" ] || fail "SIG$signal: no system text: $failed_line"
+  if [ "$TARGET" = posix ]; then
+    case "$failed_line" in
+      *": The system cannot find the file specified.") ;;
+      *) fail "SIG$signal: not the system's text for 2: $failed_line" ;;
+    esac
+  fi
+  grep -qF "] Task 'Missing 100%' could not be started: " "$scratch/console.out" ||
+    fail "SIG$signal: the console did not show the failed start"
   grep -qF "] Stopping Service" "$log" || fail "SIG$signal: no 'Stopping Service'"
   tail -n 1 "$log" | grep -qF "] Service Stopped" || fail "SIG$signal: last line not 'Service Stopped'"
 done

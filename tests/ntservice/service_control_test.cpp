@@ -8,6 +8,8 @@
 
 #include "ntservice/service_wait.h"
 #include "tests/ntservice/scm_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ using hvstest::Text;
 using platform::Error;
 using hvstest::kApplicationLog;
 using hvstest::kServicesKey;
+
+constexpr Error kInvalidServiceControl = 1052;
 
 TEST_F(ServiceControl, InstallRegistersTheEntryAndAnEventSourceForTheMessageDll) {
   auto shell = Shell();
@@ -133,15 +137,43 @@ TEST_F(ServiceControl, RemovalWhoseWaitRunsOutFailsWith1460AndText7AndKeepsTheSe
   EXPECT_NE(State(), 0u);
 }
 
+// The refusal stays on record: it is the exit code of the verb, which shows no text.
 TEST_F(ServiceControl, RemovalGoesOnWhenTheStopIsRefusedButTheServiceStopsInTime) {
   InstallService("unstoppable");
   StartService();
   std::string text;
   Error error = 0;
   EXPECT_TRUE(Shell("unstoppable")->Uninstall(text, error, 15000)) << text;
-  EXPECT_NE(error, 0u);  // the refusal stays on record
+  EXPECT_EQ(error, kInvalidServiceControl);
   EXPECT_THAT(text, ::testing::StartsWith("CServiceShell::Uninstall, Failed to stop service, Error:"));
   EXPECT_EQ(State(), 0u);
+
+  InstallService("unstoppable");
+  StartService();
+  hvs::CServiceShellCommandLineInfo info;
+  info.verb = hvs::VerbUninstall;
+  info.timeoutMs = 15000;
+  ::testing::internal::CaptureStdout();
+  const std::uint32_t exitCode = Shell("unstoppable")->ExecuteVerb(info);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(exitCode, kInvalidServiceControl);
+  // Wine drops a deleted entry once the service's process has gone, a moment later.
+  EXPECT_TRUE(testsupport::Eventually([&] { return State() == 0u; }));
+}
+
+// The system's dispatcher may return at the stopped report; the program must still wait
+// for the service thread, which is using the service object.
+TEST_F(ServiceControl, TheDispatcherReturnsOnlyOnceTheServiceThreadHasLetGoOfTheObject) {
+  testsupport::TempDirectory scratch;
+  const std::string record = scratch / "dispatcher.txt";
+  InstallService("lingering \"" + record + "\"");
+  StartService();
+  Error error = 0;
+  ASSERT_TRUE(Shell()->SetServiceToStatus(hvs::CServiceShell::kOperationStop, error, 15000, 50))
+      << error;
+  ASSERT_TRUE(testsupport::Eventually([&] { return testsupport::FileExists(record); }));
+  EXPECT_TRUE(testsupport::Eventually(
+      [&] { return testsupport::ReadFile(record) == "finished"; }));
 }
 
 TEST_F(ServiceControl, FindInstancesListsOnlyTheServicesThatRunThisProgram) {

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +199,40 @@ TEST(ServiceShellStatus, ControlReReportsAndMainRoutineReportsMayCross) {
   ASSERT_EQ(shell.reporter.sent.size(), 1500u);
   for (const auto& status : shell.reporter.sent)
     EXPECT_EQ(status.controlsAccepted, status.currentState == 3 ? 0u : kStopPauseContinue);
+}
+
+// A re-report (all values unchanged) that takes its time between reading the state and
+// sending it. The main routine's states follow the parity of their check points, so a
+// re-report that read an older state shows as a record against that parity.
+class SlowReReportShell : public TestShell {
+ public:
+  bool ReportState(std::uint32_t state, std::uint32_t point, std::uint32_t hint,
+                   std::uint32_t controls) override {
+    if (point == kU && hint == kU && controls == kU)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return TestShell::ReportState(state, point, hint, controls);
+  }
+};
+
+TEST(ServiceShellStatus, AReReportNeverOverwritesAStateReportedWhileItWasUnderWay) {
+  SlowReReportShell shell;
+  shell.Attach();
+  const auto stateFor = [](std::uint32_t point) { return point % 2 ? 3u : 6u; };
+  shell.ReportState(stateFor(0), 0, 1100, kU);
+  std::atomic<bool> done{false};
+  std::thread controls([&] {
+    for (int i = 0; i < 100; ++i) shell.HandleControl(200, 0, nullptr);
+    done = true;
+  });
+  for (std::uint32_t point = 1; !done; ++point) {
+    shell.ReportState(stateFor(point), point, 1100, kU);
+    std::this_thread::yield();
+  }
+  controls.join();
+
+  ASSERT_GT(shell.reporter.sent.size(), 101u);
+  for (const auto& status : shell.reporter.sent)
+    ASSERT_EQ(status.currentState, stateFor(status.checkPoint)) << status.checkPoint;
 }
 
 // A service run as the dispatcher would start it, with the registration stood in for.

@@ -3,9 +3,14 @@
 //   plain        stops as soon as it is asked to
 //   slow         takes three seconds to stop
 //   unstoppable  accepts no stop request and ends by itself two seconds after its start
+//   lingering    stops when asked, but its service thread goes on for a second after the
+//                stopped report; the program then writes to the file its second argument
+//                names whether that thread had finished when the dispatcher returned
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -20,7 +25,8 @@ class TestService : public hvs::CServiceShell {
   explicit TestService(const char* behaviour)
       : CServiceShell("HvsTestService", "HVS Test Service", nullptr),
         slow_(std::strcmp(behaviour, "slow") == 0),
-        unstoppable_(std::strcmp(behaviour, "unstoppable") == 0) {
+        unstoppable_(std::strcmp(behaviour, "unstoppable") == 0),
+        lingering_(std::strcmp(behaviour, "lingering") == 0) {
     eventLogging = false;  // the tests look at states, not at events
   }
 
@@ -44,12 +50,23 @@ class TestService : public hvs::CServiceShell {
     stopRequested_ = true;
     wake_.notify_all();
   }
+  // The stopped report lets the system's dispatcher return; the object is still in use.
+  void ServiceMain(std::uint32_t argc, char** argv) override {
+    CServiceShell::ServiceMain(argc, argv);
+    if (!lingering_) return;
+    std::this_thread::sleep_for(1s);
+    threadFinished = true;
+  }
+
   void OnPause() override { ReportState(platform::kServicePaused, 0, 0, kUnchanged); }
   void OnContinue() override { ReportState(platform::kServiceRunning, 0, 0, kUnchanged); }
+
+  std::atomic<bool> threadFinished{false};  // set by a lingering service thread at its end
 
  private:
   const bool slow_;
   const bool unstoppable_;
+  const bool lingering_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopRequested_ = false;
@@ -60,5 +77,7 @@ class TestService : public hvs::CServiceShell {
 int main(int argc, char** argv) {
   TestService service(argc > 1 ? argv[1] : "plain");
   platform::Error error = platform::kSuccess;
-  return service.RunUnderDispatcher(error) ? 0 : static_cast<int>(error);
+  const bool ran = service.RunUnderDispatcher(error);
+  if (argc > 2) std::ofstream(argv[2]) << (service.threadFinished ? "finished" : "still running");
+  return ran ? 0 : static_cast<int>(error);
 }

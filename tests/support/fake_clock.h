@@ -1,6 +1,7 @@
-// A clock that tells the time a test sets.
+// A clock that tells the time a test sets; watcher threads may read it while the test sets it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -15,7 +16,7 @@ class FakeClock : public platform::Clock {
   void Advance(std::int64_t seconds) { now_ += seconds; }
 
  private:
-  std::int64_t now_;
+  std::atomic<std::int64_t> now_;
 };
 
 }  // namespace testsupport

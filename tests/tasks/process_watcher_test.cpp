@@ -1,6 +1,8 @@
 // The process watcher on real child processes: its running mark, the stop, and its copies.
 #include <gtest/gtest.h>
 
+#include "platform/error_text.h"
+#include "platform/process.h"
 #include "tasks/process_watcher.h"
 #include "tasks/stop_event.h"
 #include "tests/support/child_process.h"
@@ -27,14 +29,38 @@ TEST_F(ProcessWatcherTest, RunningFromTheMomentStartReturnsUntilTheProcessHasEnd
   EXPECT_TRUE(LogMessages().empty());
 }
 
-TEST_F(ProcessWatcherTest, ACommandNamingNoFileIsStartedButClearsItsMarkAtOnceWithoutALine) {
-  auto task = NewTask("Missing", CommandFor(MissingProgram(), "/x"));
-  ASSERT_EQ(task->watcher.Start(), StartResult::Started);
-  EXPECT_TRUE(Eventually([&] { return !task->watcher.IsRunning(); }, 2s));
-  EXPECT_TRUE(LogMessages().empty());
-  // Nothing of the failed start is left to refuse the next one.
-  EXPECT_EQ(task->watcher.Start(), StartResult::Started);
-  EXPECT_TRUE(Finished(*task));
+// Started all the same (the task run has already logged the start), so the thread says why
+// not, with the system's text; "%" is doubled in the name and in that text (Windows' text
+// for a file that is no program holds "%1").
+TEST_F(ProcessWatcherTest, ACommandThatCannotBeCreatedClearsItsMarkAtOnceAndLogsTheSystemsReason) {
+  const std::string notAProgram = program / "not_a_program.exe";
+  testsupport::WriteFile(notAProgram, "plain text\r\n");
+  const struct {
+    std::string name;
+    std::string command;
+  } cases[] = {
+      {"Missing 100%", CommandFor(MissingProgram(), "/x")},
+      {"Text", CommandFor(notAProgram)},
+  };
+  for (const auto& c : cases) {
+    platform::Process probe;
+    const platform::Error reason = probe.Create(c.command);
+    ASSERT_NE(reason, platform::kSuccess) << c.command;
+    std::string text = platform::SystemErrorText(reason);
+    ASSERT_TRUE(text.ends_with("\r\n")) << reason;
+    text.resize(text.size() - 2);
+
+    auto task = NewTask(c.name, c.command);
+    const std::size_t mark = Mark();
+    ASSERT_EQ(task->watcher.Start(), StartResult::Started);
+    EXPECT_TRUE(Eventually([&] { return !task->watcher.IsRunning(); }, 2s));
+    EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"Task '" + EscapePercent(c.name) +
+                                                            "' could not be started: " +
+                                                            EscapePercent(text)});
+    // Nothing of the failed start is left to refuse the next one.
+    EXPECT_EQ(task->watcher.Start(), StartResult::Started);
+    EXPECT_TRUE(Finished(*task));
+  }
 }
 
 // Two tasks running at the stop: each watcher treats its own process by its own ForceKill.

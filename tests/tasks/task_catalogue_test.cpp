@@ -50,6 +50,14 @@ class TaskCatalogueTest : public TaskFixture {
         own.push_back(message);
     return own;
   }
+  // The run lines since `mark`: the watchers' own lines about commands that cannot be
+  // started come from their threads, at no fixed place among them.
+  Messages RunMessages(std::size_t mark) const {
+    Messages runs;
+    for (const std::string& message : MessagesSince(mark))
+      if (message.find("' could not be started: ") == std::string::npos) runs.push_back(message);
+    return runs;
+  }
   Messages ReloadMessages(TaskCatalogue& catalogue) {
     const std::size_t mark = Mark();
     catalogue.Reload();
@@ -78,8 +86,8 @@ TEST_F(TaskCatalogueTest, TasksAreKeyedByFileNameInByteOrderAndStartedInThatOrde
 
   const std::size_t mark = Mark();
   catalogue.Offer(kTime);
-  EXPECT_EQ(MessagesSince(mark), (Messages{"Task 'Upper' run by command: " + command,
-                                           "Task 'lower' run by command: " + command}));
+  EXPECT_EQ(RunMessages(mark), (Messages{"Task 'Upper' run by command: " + command,
+                                         "Task 'lower' run by command: " + command}));
   for (const auto& [key, task] : catalogue.tasks()) EXPECT_EQ(task->LastRun, kTime) << key;
 }
 
@@ -92,7 +100,7 @@ TEST_F(TaskCatalogueTest, ARecordedLastRunDelaysTheStartUntilThePeriodAfterItHas
   for (const std::int64_t now : {kTime, kTime + 1000, kTime + 1060}) catalogue.Offer(now);
   EXPECT_TRUE(MessagesSince(mark).empty());
   catalogue.Offer(kTime + 1061);
-  EXPECT_EQ(MessagesSince(mark).size(), 1u);
+  EXPECT_EQ(RunMessages(mark).size(), 1u);
 }
 
 // The touched file's task is loaded again in place: same task, same watcher, same process.

@@ -52,6 +52,11 @@ TEST_F(TaskRunTest, DueOnlyOnceThePeriodHasFullyPassedInSigned64BitArithmetic) {
       {kTime + 1000, 60, kTime + 1060, false},  // clock set back below a recorded run
       {3'000'000'000, INT32_MAX, 3'000'000'000 + std::int64_t{INT32_MAX}, false},
       {3'000'000'000, INT32_MAX, 3'000'000'000 + std::int64_t{INT32_MAX} + 1, true},
+      // A stored LastRun may be any 64-bit number; the sum must not overflow.
+      {INT64_MAX, 60, INT64_MAX, false},
+      {INT64_MAX - 60, 60, INT64_MAX, false},
+      {INT64_MIN, -5, INT64_MIN, true},
+      {INT64_MIN + 5, -5, INT64_MIN, false},
   };
   auto task = NewTask("Due", "");
   for (const Case& c : cases) {
@@ -100,21 +105,72 @@ TEST_F(TaskRunTest, TheLoggedCommandIsMaskedUnlessShowFullCommandIsExactlyOne) {
   EXPECT_EQ(task->DisplayCommand, CommandFor(quick, "*****"));
 }
 
-// The command cannot even be started: the attempt still counts as the run.
-TEST_F(TaskRunTest, LastRunIsTheAttemptsTimeStoredAsItsLowThirtyTwoBitsSigned) {
+// The command cannot even be started: the attempt still counts as the run. Up to 2038 the
+// text is what a 32-bit store wrote; later times keep all their digits and read back whole,
+// so a load after 2038 does not see a time before 1970 and run the task at once.
+TEST_F(TaskRunTest, LastRunIsTheAttemptsTimeStoredInFullAndReadBackAsItself) {
+  const struct {
+    std::int64_t time;
+    const char* stored;
+  } cases[] = {
+      {kTime, "1700000000"},
+      {INT32_MAX, "2147483647"},
+      {std::int64_t{INT32_MAX} + 101, "2147483748"},
+      {-5, "-5"},
+      {INT64_MAX, "9223372036854775807"},
+  };
   auto task = NewTask("Late", CommandFor(MissingProgram()));
-  clock.Set(kTime);
-  task->Run();
-  EXPECT_EQ(task->LastRun, kTime);
-  EXPECT_EQ(StoredValue("Late", "LastRun"), "1700000000");
-  ASSERT_TRUE(Finished(*task));
+  for (const auto& c : cases) {
+    clock.Set(c.time);
+    task->Run();
+    EXPECT_EQ(task->LastRun, c.time);
+    EXPECT_EQ(StoredValue("Late", "LastRun"), c.stored);
+    ASSERT_TRUE(Finished(*task));
 
-  const std::int64_t after2038 = std::int64_t{INT32_MAX} + 101;  // low 32 bits: INT32_MIN + 100
-  clock.Set(after2038);
-  task->Run();
-  EXPECT_EQ(task->LastRun, after2038);
-  EXPECT_EQ(StoredValue("Late", "LastRun"), "-2147483548");
-  ASSERT_TRUE(Finished(*task));
+    auto loaded = NewTask("Late", "");
+    loaded->Load(platform::FileEntry{}, program / "absent.xml");
+    EXPECT_EQ(loaded->LastRun, c.time) << c.stored;
+  }
+}
+
+// The runtime's atoi rules, in 64 bits: beyond them the value saturates, as _atoi64 does.
+TEST_F(TaskRunTest, AStoredLastRunIsReadWithAtoiRulesIn64Bits) {
+  const struct {
+    const char* stored;
+    std::int64_t read;
+  } cases[] = {
+      {" \t+42x", 42},
+      {"-2147483649", std::int64_t{INT32_MIN} - 1},
+      {"4102444800 ", 4'102'444'800},  // 2100-01-01
+      {"9223372036854775808", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"-99999999999999999999", INT64_MIN},
+      {"12345678901234567890123", INT64_MAX},
+      {"- 5", 0},
+      {"x1", 0},
+  };
+  for (const auto& c : cases) {
+    PutValue(kTaskKey + "Stored", "LastRun", c.stored);
+    auto task = NewTask("Stored", "");
+    task->Load(platform::FileEntry{}, program / "absent.xml");
+    EXPECT_EQ(task->LastRun, c.read) << c.stored;
+  }
+}
+
+// The watcher's line about the failed creation follows the line of the start, every time.
+TEST_F(TaskRunTest, ACommandThatCannotBeStartedIsLoggedAsStartedAndThenAsFailed) {
+  auto task = NewTask("Gone%", CommandFor(MissingProgram()), false, 1);
+  const std::string run = "Task 'Gone%%' run by command: " + CommandFor(MissingProgram());
+  const std::string failed = "Task 'Gone%%' could not be started: ";
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::size_t mark = Mark();
+    task->Run();
+    ASSERT_TRUE(Finished(*task));
+    const std::vector<std::string> lines = MessagesSince(mark);
+    ASSERT_EQ(lines.size(), 2u) << attempt;
+    EXPECT_EQ(lines[0], run);
+    EXPECT_TRUE(lines[1].starts_with(failed)) << lines[1];
+  }
 }
 
 // The name's "%" is doubled for the log file, which shows "%%" where the console shows "%".
