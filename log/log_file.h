@@ -10,7 +10,8 @@
 namespace hvs {
 
 // Appends "[" stamp "] " message CR LF to <directory>\<fileName>; the file is open only
-// for the one write. Never fails towards the caller: a line that cannot be written is lost.
+// for the one write, and the directory is made again when it has gone. Never fails towards
+// the caller: a line that cannot be written is lost, as is a console echo that fails.
 // Used from the service thread only; no lock.
 class LogFile {
  public:
@@ -41,6 +42,8 @@ class LogFile {
 
  private:
   std::string LiveFilePath() const;
+  // Writes one finished line to the live file.
+  void Append(std::string_view line);
   std::string Stamp() const;
 
   bool echo_;

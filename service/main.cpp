@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ntservice/command_line_info.h"
+#include "platform/process.h"
 #include "platform/resources.h"
 #include "service/halvern_service.h"
 #include "tasks/stop_event.h"
@@ -14,6 +15,8 @@ constexpr std::uint32_t kDescriptionId = 201;
 }  // namespace
 
 int main() {
+  // A console piped into a program that has quit must not end the service.
+  platform::IgnoreBrokenPipes();
   // Every task watcher waits on this event; the stop sequence sets it. Its result is not
   // needed here: without it the stop sequence logs that it could not signal.
   hvs::CreateStopEvent(hvs::kStopEventName);

@@ -35,6 +35,14 @@ FileEntry ToEntry(const WIN32_FIND_DATAA& found) {
   return entry;
 }
 
+// NTFS hands a file created under a name removed or renamed seconds ago that file's
+// creation time; a new file is meant to be new. A failure leaves the system's time.
+void StampCreationNow(HANDLE file) noexcept {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  ::SetFileTime(file, &now, nullptr, nullptr);
+}
+
 HANDLE AsHandle(std::intptr_t file) noexcept { return reinterpret_cast<HANDLE>(file); }
 
 // File names compare in upper case, in the ANSI code page, as the file system does.
@@ -119,6 +127,7 @@ Error AppendToFile(const std::string& path, std::string_view data) {
   UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return LastError();
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) StampCreationNow(file.get());
   if (::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       ::GetLastError() != NO_ERROR)
     return LastError();
@@ -147,6 +156,18 @@ Error InputFile::Open(const std::string& path) {
       ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   file_.reset(reinterpret_cast<std::intptr_t>(file));
+  // Devices and pipes are no files to read a definition from.
+  if (::GetFileType(file) == FILE_TYPE_DISK) return kSuccess;
+  file_.reset();
+  return kNotRegularFile;
+}
+
+Error InputFile::Size(std::uint64_t& size) const {
+  size = 0;
+  LARGE_INTEGER bytes;
+  if (!file_) return kInvalidHandle;
+  if (!::GetFileSizeEx(AsHandle(file_.get()), &bytes)) return LastError();
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
   return kSuccess;
 }
 
