@@ -120,7 +120,8 @@ const std::string& ProgramDirectory() {
   static const std::string directory = [] {
     const std::string path = ProgramPath();
     const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
   }();
   return directory;
 }
@@ -210,7 +211,7 @@ Error VisitExecutablesIn(const std::string& procDirectory, const ExecutableVisit
   std::size_t examined = 0;
   while (const dirent* entry = ::readdir(proc.get())) {
     if (!IsProcessEntry(*entry)) continue;
-    // Windows lists no kernel threads, so they do not count towards the limit.
+    // Kernel threads run no program; counted, they would crowd out processes that do.
     const Executable found = ExecutableName(::dirfd(proc.get()), entry->d_name, name);
     if (found == Executable::kNone) continue;
     if (++examined > kMaxProcesses) break;
