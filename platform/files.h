@@ -63,14 +63,18 @@ class InputFile {
   // kNotRegularFile for anything else that is no regular file (after links are followed):
   // a FIFO or device is refused without blocking and without being read.
   Error Open(const std::string& path);
-  // The size of the open file in bytes.
-  Error Size(std::uint64_t& size) const;
+  // The file's size in bytes as Open found it; 0 when nothing is open.
+  std::uint64_t Size() const noexcept { return size_; }
   // Reads up to `capacity` bytes; `count` 0 at the end of the file.
   Error Read(void* buffer, std::uint32_t capacity, std::uint32_t& count);
-  void Close() noexcept { file_.reset(); }
+  void Close() noexcept {
+    file_.reset();
+    size_ = 0;
+  }
 
  private:
   UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}> file_;
+  std::uint64_t size_ = 0;
 };
 
 }  // namespace platform

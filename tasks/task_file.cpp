@@ -30,9 +30,7 @@ ReadResult OpenChecked(platform::InputFile& file, const std::string& path) {
   const platform::Error error = file.Open(path);
   if (error == platform::kNotRegularFile) return ReadResult::kNotRegular;
   if (error != platform::kSuccess) return ReadResult::kOpenFailed;
-  std::uint64_t size = 0;
-  if (file.Size(size) != platform::kSuccess) return ReadResult::kReadFailed;
-  return size > kMaxFileSize ? ReadResult::kTooLarge : ReadResult::kRead;
+  return file.Size() > kMaxFileSize ? ReadResult::kTooLarge : ReadResult::kRead;
 }
 
 // Everything the file holds, each block cut at its first NUL byte, so `text` holds none.

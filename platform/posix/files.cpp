@@ -115,23 +115,23 @@ void CloseFile(std::intptr_t file) noexcept { ::close(static_cast<int>(file)); }
 }  // namespace detail
 
 Error InputFile::Open(const std::string& path) {
+  Close();
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer, for ever.
   file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file_) return posix::LastErrno();
   struct stat info {};
-  if (::fstat(static_cast<int>(file_.get()), &info) != 0) return posix::LastErrno();
-  if (S_ISREG(info.st_mode)) return kSuccess;
-  file_.reset();
+  if (::fstat(static_cast<int>(file_.get()), &info) != 0) {
+    const Error error = posix::LastErrno();
+    Close();
+    return error;
+  }
+  if (S_ISREG(info.st_mode)) {
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    return kSuccess;
+  }
+  Close();
   // A directory answers as Windows answers for one opened as a file.
   return S_ISDIR(info.st_mode) ? kAccessDenied : kNotRegularFile;
-}
-
-Error InputFile::Size(std::uint64_t& size) const {
-  size = 0;
-  struct stat info {};
-  if (::fstat(static_cast<int>(file_.get()), &info) != 0) return posix::LastErrno();
-  size = static_cast<std::uint64_t>(info.st_size);
-  return kSuccess;
 }
 
 Error InputFile::Read(void* buffer, std::uint32_t capacity, std::uint32_t& count) {

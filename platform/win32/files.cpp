@@ -151,23 +151,23 @@ void CloseFile(std::intptr_t file) noexcept { ::CloseHandle(AsHandle(file)); }
 }  // namespace detail
 
 Error InputFile::Open(const std::string& path) {
-  file_.reset();
+  Close();
   const HANDLE file =
       ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   file_.reset(reinterpret_cast<std::intptr_t>(file));
   // Devices and pipes are no files to read a definition from.
-  if (::GetFileType(file) == FILE_TYPE_DISK) return kSuccess;
-  file_.reset();
-  return kNotRegularFile;
-}
-
-Error InputFile::Size(std::uint64_t& size) const {
-  size = 0;
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    Close();
+    return kNotRegularFile;
+  }
   LARGE_INTEGER bytes;
-  if (!file_) return kInvalidHandle;
-  if (!::GetFileSizeEx(AsHandle(file_.get()), &bytes)) return LastError();
-  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  if (!::GetFileSizeEx(file, &bytes)) {
+    const Error error = LastError();
+    Close();
+    return error;
+  }
+  size_ = static_cast<std::uint64_t>(bytes.QuadPart);
   return kSuccess;
 }
 
