@@ -70,6 +70,16 @@ void LogFile::Init(std::string directory, std::string fileName) {
 
 std::string LogFile::LiveFilePath() const { return platform::JoinPath(directory_, fileName_); }
 
+void LogFile::Append(std::string_view line) {
+  const std::string path = LiveFilePath();
+  const platform::Error error = platform::AppendToFile(path, line);
+  // The folder was removed while the service runs: make it again, or every later line is lost.
+  if (error == platform::kFileNotFound || error == platform::kPathNotFound) {
+    platform::CreateDirectory(directory_);
+    platform::AppendToFile(path, line);
+  }
+}
+
 std::string LogFile::Stamp() const {
   std::tm local {};
   platform::ToLocalTime(clock_.Now(), local);
@@ -90,7 +100,7 @@ void LogFile::Log(std::string_view message) {
   line += "] ";
   line += message;
   line += "\r\n";
-  platform::AppendToFile(LiveFilePath(), line);
+  Append(line);
   if (echo_) {
     const std::string shown = EchoText(line);
     std::fwrite(shown.data(), 1, shown.size(), stdout);

@@ -12,7 +12,8 @@
 namespace hvs {
 
 // Appends "[" stamp "] " message CR LF to <directory>\<fileName>; the file is open only
-// for the one write. Never fails towards the caller: a line that cannot be written is lost.
+// for the one write, and the directory is made again when it has gone. Never fails towards
+// the caller: a line that cannot be written is lost, as is a console echo that fails.
 // Log, LogFormat and RollOver may be called from any thread (a watcher reports a failed
 // start): one lock keeps the lines whole and apart from the roll-over. Init comes first.
 class LogFile {
@@ -49,6 +50,8 @@ class LogFile {
 
  private:
   std::string LiveFilePath() const;
+  // Writes one finished line to the live file.
+  void Append(std::string_view line);
   std::string Stamp() const;
 
   bool echo_;

@@ -22,6 +22,8 @@ inline constexpr Error kCallNotImplemented = 120;
 inline constexpr Error kInsufficientBuffer = 122;
 inline constexpr Error kBadPathname = 161;
 inline constexpr Error kAlreadyExists = 183;
+// ERROR_BAD_FILE_TYPE: a FIFO, device or socket where a regular file is wanted.
+inline constexpr Error kNotRegularFile = 222;
 inline constexpr Error kBadExeFormat = 193;
 inline constexpr Error kMoreData = 234;
 inline constexpr Error kNoMoreItems = 259;

@@ -43,8 +43,9 @@ class Process {
 
   // Starts `commandLine` as Windows' CreateProcessA does with no application name: the
   // program is its first token, found by the system's search (POSIX: split into
-  // arguments by the Microsoft C runtime's rules, the program found on PATH as execvp
-  // does, a name with '/' taken as a path; no shell). The process gets this process's
+  // arguments by the Microsoft C runtime's rules; a name with '/' is a path, a bare name
+  // is looked for in this program's directory, then in the absolute PATH entries, never
+  // in the working directory; no shell). The process gets this process's
   // environment and working directory and inherits no handles beyond the standard
   // ones. 0 on success; 2 when the program is not found, 5 when it may not be run,
   // 193 when it is no executable; nothing is started then.
@@ -90,5 +91,10 @@ class Process {
 // that cannot be opened or named are skipped. 0 when the list was read, else the error.
 using ExecutableVisitor = std::function<bool(const std::string& name)>;
 Error VisitRunningExecutables(const ExecutableVisitor& visitor);
+
+// Call once at program start. A write to a pipe or socket whose reader has gone (a console
+// piped into `head`) then fails with an error instead of ending the program; the processes
+// it starts get the default behaviour back. Nothing to do on Windows.
+void IgnoreBrokenPipes();
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include "ntservice/command_line_info.h"
 #include "platform/arguments.h"
+#include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/secure_wipe.h"
 #include "service/admin_verbs.h"
@@ -27,6 +28,9 @@ hvs::AdminCommand OwnVerb() {
 }
 
 int main() {
+  // A console piped into a program that has quit must not end the service, nor a verb.
+  platform::IgnoreBrokenPipes();
+
   // They only read, so they run before anything of the service exists.
   if (const hvs::AdminCommand command = OwnVerb(); command.verb != hvs::AdminCommand::Verb::kNone)
     return hvs::RunAdminCommand(command, hvs::LoopEnvironment().ProgramDirectory(), std::cout,

@@ -2,18 +2,23 @@
 #include "tasks/running_elsewhere.h"
 
 #include "config/match_first_group.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/strings.h"
 
 namespace hvs {
 
 namespace {
-// The one `\\` is a literal backslash: the name follows the last one that precedes a name.
-constexpr std::string_view kExecutableNamePattern = R"(^(?:.*\\)?(\w+\.(?:exe|bat)).*)";
+// The name follows the last path separator that precedes a name. The separator is escaped,
+// which a `\` must be and any other punctuation may be.
+std::string ExecutableNamePattern() {
+  return std::string(R"(^(?:.*\)") + platform::PathSeparator() + R"()?(\w+\.(?:exe|bat)).*)";
+}
 }  // namespace
 
 std::string ExecutableNameOf(std::string_view command) {
-  return MatchFirstGroup(kExecutableNamePattern, command);
+  static const std::string pattern = ExecutableNamePattern();
+  return MatchFirstGroup(pattern, command);
 }
 
 bool IsProcessRunning(const std::string& name) {

@@ -8,7 +8,8 @@ namespace hvs {
 
 // The file name of the executable that `command` runs: a word-character name ending in
 // ".exe" or ".bat" (lower case) at the start of the command or right after its last
-// backslash that is followed by one. Without such a name, the whole command.
+// path separator (the platform's) that is followed by one. Without such a name, the whole
+// command.
 std::string ExecutableNameOf(std::string_view command);
 
 // True when some running process's executable has the base name `name`, compared without

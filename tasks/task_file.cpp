@@ -20,18 +20,31 @@ constexpr std::uint32_t kReadBlock = 256;
 // level, so this keeps it far inside the smallest thread stack the service runs on.
 constexpr std::size_t kMaxNesting = 256;
 
-enum class ReadResult { kRead, kOpenFailed, kReadFailed };
+// A definition is a few hundred bytes; anything far larger is no task file, and a file
+// that grows while it is read must not be read for ever.
+constexpr std::uint64_t kMaxFileSize = 1024 * 1024;
+
+enum class ReadResult { kRead, kOpenFailed, kNotRegular, kTooLarge, kReadFailed };
+
+ReadResult OpenChecked(platform::InputFile& file, const std::string& path) {
+  const platform::Error error = file.Open(path);
+  if (error == platform::kNotRegularFile) return ReadResult::kNotRegular;
+  if (error != platform::kSuccess) return ReadResult::kOpenFailed;
+  return file.Size() > kMaxFileSize ? ReadResult::kTooLarge : ReadResult::kRead;
+}
 
 // Everything the file holds, each block cut at its first NUL byte, so `text` holds none.
 ReadResult ReadWhole(const std::string& path, std::string& text) {
   platform::InputFile file;
-  if (file.Open(path) != platform::kSuccess) return ReadResult::kOpenFailed;
+  if (const ReadResult opened = OpenChecked(file, path); opened != ReadResult::kRead)
+    return opened;
   text.clear();
   char block[kReadBlock];
-  for (;;) {
+  for (std::uint64_t total = 0;;) {
     std::uint32_t count = 0;
     if (file.Read(block, kReadBlock, count) != platform::kSuccess) return ReadResult::kReadFailed;
     if (count == 0) return ReadResult::kRead;
+    if ((total += count) > kMaxFileSize) return ReadResult::kTooLarge;
     const void* nul = std::memchr(block, '\0', count);
     text.append(block, nul ? static_cast<const char*>(nul) - block : count);
   }
@@ -96,6 +109,12 @@ bool Task::Parse() {
   switch (ReadWhole(FilePath, FileText)) {
     case ReadResult::kOpenFailed:
       log.LogFormat("Couldn't open %s for read.\n", FilePath.c_str());
+      return false;
+    case ReadResult::kNotRegular:
+      log.LogFormat("Couldn't open %s for read: not a regular file.\n", FilePath.c_str());
+      return false;
+    case ReadResult::kTooLarge:
+      log.LogFormat("Couldn't read %s: larger than 1 MiB.\n", FilePath.c_str());
       return false;
     case ReadResult::kReadFailed:
       log.Log("Read failed\n");

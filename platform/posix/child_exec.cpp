@@ -22,16 +22,18 @@ bool MeansNotHere(int error) {
 }
 }  // namespace
 
-std::vector<std::string> ExecutableCandidates(const std::string& program) {
+std::vector<std::string> ExecutableCandidates(const std::string& program,
+                                              const std::string& programDirectory) {
   if (program.empty()) return {};
   if (program.find('/') != std::string::npos) return {program};
+  std::vector<std::string> candidates;
+  if (!programDirectory.empty()) candidates.push_back(programDirectory + '/' + program);
   const char* path = std::getenv("PATH");
   std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";  // execvp's default
-  std::vector<std::string> candidates;
   for (;;) {
     const std::size_t colon = directories.find(':');
     const std::string_view directory = directories.substr(0, colon);
-    candidates.push_back(directory.empty() ? program : std::string(directory) + '/' + program);
+    if (directory.starts_with('/')) candidates.push_back(std::string(directory) + '/' + program);
     if (colon == std::string_view::npos) return candidates;
     directories.remove_prefix(colon + 1);
   }

@@ -6,9 +6,12 @@
 
 namespace platform::posix {
 
-// The files execvp would try for `program`, in its order: the name itself when it holds a
-// '/', else one per PATH entry (an empty entry is the working directory). Call before fork.
-std::vector<std::string> ExecutableCandidates(const std::string& program);
+// The files to try for `program`, in order: the name itself when it holds a '/'; else the
+// name in `programDirectory` (when given), as Windows looks beside the program first, then
+// in each absolute PATH entry. Relative entries, the empty one included, would search the
+// working directory and are left out. Call before fork.
+std::vector<std::string> ExecutableCandidates(const std::string& program,
+                                              const std::string& programDirectory = {});
 // The highest descriptor number the process may have; call before fork.
 int HighestDescriptor();
 

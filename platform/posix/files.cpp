@@ -33,10 +33,12 @@ std::string ToFnmatchPattern(const std::string& pattern) {
   return converted;
 }
 
+// Links are followed: what counts is the file they lead to. Same one call per entry.
 bool Describe(int directoryFd, const char* name, FileEntry& entry) {
+  constexpr unsigned kWanted = STATX_TYPE | STATX_MTIME | STATX_BTIME;
   struct statx info {};
-  if (::statx(directoryFd, name, AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MTIME | STATX_BTIME,
-              &info) != 0)
+  if (::statx(directoryFd, name, 0, kWanted, &info) != 0 &&
+      ::statx(directoryFd, name, AT_SYMLINK_NOFOLLOW, kWanted, &info) != 0)
     return false;
   entry.name = name;
   entry.isDirectory = S_ISDIR(info.stx_mode);
@@ -57,7 +59,7 @@ std::string ProgramPath() {
 }
 
 Error CreateDirectory(const std::string& path) {
-  return ::mkdir(path.c_str(), 0755) == 0 ? kSuccess : posix::LastErrno();
+  return ::mkdir(path.c_str(), 0750) == 0 ? kSuccess : posix::LastErrno();
 }
 
 Error FindFiles(const std::string& pattern, std::vector<FileEntry>& entries) {
@@ -81,7 +83,7 @@ Error FindFiles(const std::string& pattern, std::vector<FileEntry>& entries) {
 
 Error AppendToFile(const std::string& path, std::string_view data) {
   UniqueAny<int, &::close, -1> file(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
   if (!file) return posix::LastErrno();
   while (!data.empty()) {
     const ssize_t written = ::write(file.get(), data.data(), data.size());
@@ -113,15 +115,23 @@ void CloseFile(std::intptr_t file) noexcept { ::close(static_cast<int>(file)); }
 }  // namespace detail
 
 Error InputFile::Open(const std::string& path) {
-  file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Close();
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer, for ever.
+  file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file_) return posix::LastErrno();
   struct stat info {};
-  if (::fstat(static_cast<int>(file_.get()), &info) != 0) return posix::LastErrno();
-  if (S_ISDIR(info.st_mode)) {
-    file_.reset();
-    return kAccessDenied;  // as Windows answers for a directory opened as a file
+  if (::fstat(static_cast<int>(file_.get()), &info) != 0) {
+    const Error error = posix::LastErrno();
+    Close();
+    return error;
   }
-  return kSuccess;
+  if (S_ISREG(info.st_mode)) {
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    return kSuccess;
+  }
+  Close();
+  // A directory answers as Windows answers for one opened as a file.
+  return S_ISDIR(info.st_mode) ? kAccessDenied : kNotRegularFile;
 }
 
 Error InputFile::Read(void* buffer, std::uint32_t capacity, std::uint32_t& count) {

@@ -23,6 +23,7 @@
 #include "platform/posix/child_exec.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/process_list.h"
 
 extern char** environ;
 
@@ -95,20 +96,34 @@ bool IsProcessEntry(const dirent& entry) {
   return entry.d_name[0] != '\0';
 }
 
-// The base name of /proc/<pid>/exe; false when the process may not be looked at or has
-// no executable (kernel threads).
-bool ExecutableName(int procFd, const char* pid, std::string& name) {
+enum class Executable { kNamed, kNone, kUnreadable };
+
+// The base name of <proc>/<pid>/exe. kNone for kernel threads (and processes just gone),
+// which have no executable; kUnreadable when the process may not be looked at.
+Executable ExecutableName(int procFd, const char* pid, std::string& name) {
   char link[PATH_MAX];
   const std::string path = std::string(pid) + "/exe";
   const ssize_t length = ::readlinkat(procFd, path.c_str(), link, sizeof link);
-  if (length <= 0 || length == static_cast<ssize_t>(sizeof link)) return false;
+  if (length < 0 && errno == ENOENT) return Executable::kNone;
+  if (length <= 0 || length == static_cast<ssize_t>(sizeof link)) return Executable::kUnreadable;
   std::string_view target(link, static_cast<std::size_t>(length));
   // A program replaced on disk while it runs is still that program.
   constexpr std::string_view kDeleted = " (deleted)";
   if (target.ends_with(kDeleted)) target.remove_suffix(kDeleted.size());
   target = target.substr(target.find_last_of('/') + 1);
   name.assign(target.substr(0, kMaxNameLength));
-  return !name.empty();
+  return name.empty() ? Executable::kUnreadable : Executable::kNamed;
+}
+
+// The directory the program was started from: searched first for a bare program name.
+const std::string& ProgramDirectory() {
+  static const std::string directory = [] {
+    const std::string path = ProgramPath();
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }();
+  return directory;
 }
 
 }  // namespace
@@ -116,7 +131,8 @@ bool ExecutableName(int procFd, const char* pid, std::string& name) {
 Error Process::Create(const std::string& commandLine) {
   LetGo();
   const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
-  const std::vector<std::string> candidates = posix::ExecutableCandidates(arguments.front());
+  const std::vector<std::string> candidates =
+      posix::ExecutableCandidates(arguments.front(), ProgramDirectory());
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -186,17 +202,33 @@ void Process::LetGo() noexcept {
   status_ = ExitStatus{};
 }
 
-Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
-  UniqueDir proc(::opendir("/proc"));
+namespace posix {
+
+Error VisitExecutablesIn(const std::string& procDirectory, const ExecutableVisitor& visitor) {
+  UniqueDir proc(::opendir(procDirectory.c_str()));
   if (!proc) return posix::LastErrno();
   std::string name;
   std::size_t examined = 0;
   while (const dirent* entry = ::readdir(proc.get())) {
     if (!IsProcessEntry(*entry)) continue;
+    // Kernel threads run no program; counted, they would crowd out processes that do.
+    const Executable found = ExecutableName(::dirfd(proc.get()), entry->d_name, name);
+    if (found == Executable::kNone) continue;
     if (++examined > kMaxProcesses) break;
-    if (ExecutableName(::dirfd(proc.get()), entry->d_name, name) && visitor(name)) break;
+    if (found == Executable::kNamed && visitor(name)) break;
   }
   return kSuccess;
+}
+
+}  // namespace posix
+
+Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
+  return posix::VisitExecutablesIn("/proc", visitor);
+}
+
+void IgnoreBrokenPipes() {
+  // Started programs get the default back (posix::ResetSignals).
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace platform

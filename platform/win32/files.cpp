@@ -35,6 +35,14 @@ FileEntry ToEntry(const WIN32_FIND_DATAA& found) {
   return entry;
 }
 
+// NTFS hands a file created under a name removed or renamed seconds ago that file's
+// creation time; a new file is meant to be new. A failure leaves the system's time.
+void StampCreationNow(HANDLE file) noexcept {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  ::SetFileTime(file, &now, nullptr, nullptr);
+}
+
 HANDLE AsHandle(std::intptr_t file) noexcept { return reinterpret_cast<HANDLE>(file); }
 
 // File names compare in upper case, in the ANSI code page, as the file system does.
@@ -119,6 +127,7 @@ Error AppendToFile(const std::string& path, std::string_view data) {
   UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return LastError();
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) StampCreationNow(file.get());
   if (::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       ::GetLastError() != NO_ERROR)
     return LastError();
@@ -142,11 +151,23 @@ void CloseFile(std::intptr_t file) noexcept { ::CloseHandle(AsHandle(file)); }
 }  // namespace detail
 
 Error InputFile::Open(const std::string& path) {
-  file_.reset();
+  Close();
   const HANDLE file =
       ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   file_.reset(reinterpret_cast<std::intptr_t>(file));
+  // Devices and pipes are no files to read a definition from.
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    Close();
+    return kNotRegularFile;
+  }
+  LARGE_INTEGER bytes;
+  if (!::GetFileSizeEx(file, &bytes)) {
+    const Error error = LastError();
+    Close();
+    return error;
+  }
+  size_ = static_cast<std::uint64_t>(bytes.QuadPart);
   return kSuccess;
 }
 

@@ -87,4 +87,7 @@ Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
   return kSuccess;
 }
 
+// A write to a closed pipe fails with an error on Windows already.
+void IgnoreBrokenPipes() {}
+
 }  // namespace platform

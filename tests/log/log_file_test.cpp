@@ -124,14 +124,30 @@ TEST_F(LogFileTest, EchoShowsTheLineWithSinglePercents) {
   EXPECT_NE(testsupport::ReadFile(LiveFile()).find("50%% %FOO"), std::string::npos);
 }
 
-TEST_F(LogFileTest, LineToMissingDirectoryIsLostButStillEchoed) {
-  LogFile log(true);
-  log.Init(dir / "missing", "HVS.Log");
-  ::testing::internal::CaptureStdout();
-  log.Log("lost");
-  const std::string shown = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(shown.find("] lost\r\n"), std::string::npos);
-  EXPECT_FALSE(testsupport::FileExists(dir / "missing"));
+// A removed Logs folder is made again; without the folder above it the line is lost, and
+// the console still shows it.
+TEST_F(LogFileTest, ARemovedFolderIsMadeAgainButAMissingParentLosesTheLine) {
+  struct Case {
+    std::string directory;
+    bool written;
+  };
+  const Case cases[] = {{dir / "Logs", true}, {platform::JoinPath(dir / "gone", "Logs"), false}};
+  for (const Case& c : cases) {
+    LogFile log(true);
+    log.Init(c.directory, "HVS.Log");
+    log.Log("before");
+    testsupport::RemoveTree(c.directory);
+    ::testing::internal::CaptureStdout();
+    log.Log("after");
+    const std::string shown = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(shown.find("] after\r\n"), std::string::npos) << c.directory;
+    const std::string live = platform::JoinPath(c.directory, "HVS.Log");
+    ASSERT_EQ(testsupport::FileExists(live), c.written) << c.directory;
+    if (c.written) {
+      EXPECT_NE(testsupport::ReadFile(live).find("] after\r\n"), std::string::npos);
+    }
+    EXPECT_EQ(testsupport::FileExists(dir / "gone"), false);
+  }
 }
 
 TEST_F(LogFileTest, LogFormatHandlesLongTexts) {

@@ -112,6 +112,31 @@ TEST(AppendToFile, FailsWithoutCreatingAnythingWhenTheDirectoryIsMissing) {
   EXPECT_FALSE(testsupport::FileExists(path));
 }
 
+platform::FileTime CreationOf(const std::string& path) {
+  std::vector<platform::FileEntry> found;
+  EXPECT_EQ(platform::FindFiles(path, found), platform::kSuccess);
+  return found.empty() ? 0 : found.front().creationTime;
+}
+
+// NTFS gives a file made under a name removed or renamed seconds ago the old file's
+// creation time, which would date the next day's log after yesterday. A file that exists
+// keeps its own.
+TEST(AppendToFile, AFileItCreatesHasTheCurrentCreationTime) {
+  TempDirectory dir;
+  const std::string path = dir / "HVS.Log";
+  const std::int64_t now = platform::SystemClock().Now();
+  const platform::FileTime old = platform::SecondsToFileTime(now - 2 * 86400);
+  ASSERT_EQ(platform::AppendToFile(path, "old"), platform::kSuccess);
+  if (!testsupport::SetCreationTime(path, old) || CreationOf(path) != old)
+    GTEST_SKIP() << "creation times cannot be set on this file system";
+  ASSERT_EQ(platform::AppendToFile(path, "more"), platform::kSuccess);
+  EXPECT_EQ(CreationOf(path), old);
+
+  ASSERT_EQ(platform::RenameFile(path, dir / "HVS20261207.Log"), platform::kSuccess);
+  ASSERT_EQ(platform::AppendToFile(path, "new"), platform::kSuccess);
+  EXPECT_GE(CreationOf(path), platform::SecondsToFileTime(now - 60));
+}
+
 TEST(CreateDirectory, CreatesOnceThenReportsThatItExists) {
   TempDirectory dir;
   EXPECT_EQ(platform::CreateDirectory(dir / "Config"), platform::kSuccess);
@@ -149,6 +174,7 @@ TEST(InputFile, ReadsTheWholeFileInBlocksThenReportsTheEnd) {
 
   platform::InputFile file;
   ASSERT_EQ(file.Open(dir / "task.xml"), platform::kSuccess);
+  EXPECT_EQ(file.Size(), content.size());
   std::string read;
   std::vector<std::uint32_t> counts;
   char block[256];

@@ -21,6 +21,8 @@ void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // Sets the file's last-write time, as a `touch -d` would.
 bool SetLastWriteTime(const std::string& path, platform::FileTime time);
+// Sets the file's creation time; false where it cannot be set (a POSIX birth time).
+bool SetCreationTime(const std::string& path, platform::FileTime time);
 
 // Runs this test executable again as a child with HVS_TEST_CHILD_ROLE=`role` and
 // HVS_TEST_CHILD_ARG=`argument`; returns its exit code, or -1 when it cannot run.

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
 #include "tasks/running_elsewhere.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -28,17 +29,30 @@ struct NameOf {
   const char* name;
 };
 
-TEST(ExecutableNameOf, TakesTheNameAfterTheLastSuitableBackslashOrTheWholeCommand) {
+// `\` in a row stands for the platform's separator; the other target's separator is none.
+std::string OnThisPlatform(std::string text, char separator = platform::PathSeparator()) {
+  std::replace(text.begin(), text.end(), '\\', separator);
+  return text;
+}
+
+TEST(ExecutableNameOf, TakesTheNameAfterTheLastSuitableSeparatorOrTheWholeCommand) {
   const NameOf table[] = {
       {R"(C:\Tools\sync.exe /all)", "sync.exe"},
       {R"("C:\Program Files\Jobs\run.bat" nightly)", "run.bat"},
       {R"(cscript.exe C:\jobs\clean.vbs)", "cscript.exe"},
       {R"(C:\bin\tool.exe C:\data\other.exe)", "other.exe"},
+      {R"(\opt\jobs\sync.exe)", "sync.exe"},
       {R"(C:\bin\TOOL.EXE)", R"(C:\bin\TOOL.EXE)"},
       {R"(C:\bin\my-tool.exe /x)", R"(C:\bin\my-tool.exe /x)"},
       {"my-tool.exe", "my-tool.exe"},
   };
-  for (const NameOf& row : table) EXPECT_EQ(ExecutableNameOf(row.command), row.name) << row.command;
+  for (const NameOf& row : table) {
+    const std::string command = OnThisPlatform(row.command);
+    EXPECT_EQ(ExecutableNameOf(command), OnThisPlatform(row.name)) << command;
+  }
+  const char other = platform::PathSeparator() == '/' ? '\\' : '/';
+  const std::string foreign = OnThisPlatform(R"(\opt\jobs\sync.exe)", other);
+  EXPECT_EQ(ExecutableNameOf(foreign), foreign);
 }
 
 std::string UpperCase(std::string text) {

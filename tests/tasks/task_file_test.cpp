@@ -258,6 +258,25 @@ TEST_F(TaskFileTest, FileThatCannotBeOpenedFailsAndStillReadsLastRun) {
                                      "Couldn't open " + PathOf("sub.xml") + " for read.\n"}));
 }
 
+// A definition is small; a file above 1 MiB is refused unread, with its reason.
+TEST_F(TaskFileTest, AFileLargerThanOneMebibyteFailsToLoadWithItsReason) {
+  const std::string task = InTask("<Name>Big</Name>");
+  const struct {
+    std::size_t size;
+    bool loads;
+  } cases[] = {{1024 * 1024, true}, {1024 * 1024 + 1, false}};
+  for (const auto& c : cases) {
+    const std::size_t mark = LogMessages().size();
+    const auto loaded = LoadText(task + std::string(c.size - task.size(), ' '), c.loads);
+    const Messages logged = LogMessages();
+    EXPECT_EQ(loaded->Name, c.loads ? "Big" : "") << c.size;
+    EXPECT_EQ(Messages(logged.begin() + static_cast<std::ptrdiff_t>(mark), logged.end()),
+              c.loads ? Messages{}
+                      : Messages{"Couldn't read " + PathOf("job.xml") + ": larger than 1 MiB.\n"})
+        << c.size;
+  }
+}
+
 TEST_F(TaskFileTest, MalformedFileLogsWhereTheParserStopped) {
   const std::string cut = "<Task><Name>x</Name>";
   LoadText(cut, false);

@@ -1,5 +1,6 @@
-// What a started program gets on POSIX: its arguments without a shell, the PATH search,
-// no stray descriptors, default signals; and the exec failures reported as errors.
+// What a started program gets on POSIX: its arguments without a shell, the search beside
+// the program and on PATH, no stray descriptors, default signals; the exec failures
+// reported as errors; broken pipes that do not end this program; the process list.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -8,11 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
+#include "platform/posix/process_list.h"
 #include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -51,6 +56,13 @@ const bool kCheckSignals = testsupport::RegisterChildRole("check-signals", [](co
   ::sigaction(SIGPIPE, nullptr, &pipe);
   return ::sigismember(&blocked, SIGTERM) == 0 && pipe.sa_handler == SIG_DFL ? 0 : 1;
 });
+
+// "<path>": the file the program was started from.
+const bool kWriteExecutable =
+    testsupport::RegisterChildRole("write-exe", [](const std::string& path) {
+      std::ofstream(path) << std::filesystem::read_symlink("/proc/self/exe").string();
+      return 0;
+    });
 
 // Starts `commandLine` in `role` and waits for its end; its exit code, or -1.
 int RunToEnd(const std::string& commandLine, const std::string& role, const std::string& argument) {
@@ -153,6 +165,71 @@ TEST(PosixProcess, ExecutableFileThatIsNoProgramFailsWithBadFormat) {
   Process child;
   EXPECT_EQ(child.Create(dir / "script"), platform::kBadExeFormat);
   EXPECT_FALSE(testsupport::FileExists(dir / "ran"));
+}
+
+// A plug-in beside the program wins over one of the same name on PATH; the working
+// directory is never searched, whatever PATH says about it.
+TEST(PosixProcess, BareNameIsLookedForBesideTheProgramThenOnPathNeverInTheWorkingDirectory) {
+  testsupport::TempDirectory onPath, working, out;
+  const std::string name = "hvs-beside-probe-" + std::to_string(::getpid());
+  const std::string besideSelf = std::filesystem::path(testsupport::SelfPath()).parent_path() / name;
+  ASSERT_TRUE(testsupport::CopySelfTo(onPath / name));
+  ASSERT_TRUE(testsupport::CopySelfTo(working / (name + "-cwd")));
+  const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(previous, 0);
+  ASSERT_EQ(::chdir(working.path().c_str()), 0);
+  {
+    const ScopedPath path(":.:" + onPath.path());
+    EXPECT_EQ(RunToEnd(name, "write-exe", out / "exe"), 0);
+    EXPECT_EQ(testsupport::ReadFile(out / "exe"), onPath / name);
+    ASSERT_TRUE(testsupport::CopySelfTo(besideSelf));
+    EXPECT_EQ(RunToEnd(name, "write-exe", out / "exe"), 0);
+    EXPECT_EQ(testsupport::ReadFile(out / "exe"), besideSelf);
+    Process child;
+    EXPECT_EQ(child.Create(name + "-cwd"), platform::kFileNotFound);
+  }
+  std::filesystem::remove(besideSelf);
+  EXPECT_EQ(::fchdir(previous), 0);
+  ::close(previous);
+}
+
+// A console piped into a program that has quit gives EPIPE rather than ending us, while a
+// started program still gets the default.
+TEST(PosixProcess, IgnoredBrokenPipesFailTheWriteAndChildrenGetTheDefault) {
+  struct sigaction previous {};
+  ::sigaction(SIGPIPE, nullptr, &previous);
+  platform::IgnoreBrokenPipes();
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);
+  EXPECT_EQ(::write(pipeEnds[1], "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  ::close(pipeEnds[1]);
+  EXPECT_EQ(RunToEnd(Self(), "check-signals", ""), 0);
+  ::sigaction(SIGPIPE, &previous, nullptr);
+}
+
+// Kernel threads have no executable; counting them would leave real processes unseen on
+// a busy machine. Interleaved, so that no directory order puts the processes first.
+TEST(PosixProcessList, KernelThreadsDoNotCountTowardsTheLimitOfProcesses) {
+  testsupport::TempDirectory proc;
+  constexpr int kProcesses = 1030;
+  for (int i = 0; i < kProcesses; ++i) {
+    const std::string process = proc / std::to_string(i + 1);
+    ASSERT_TRUE(std::filesystem::create_directory(process));
+    std::filesystem::create_symlink("/opt/jobs/prog" + std::to_string(i), process + "/exe");
+    if (i % 5 == 0) {
+      ASSERT_TRUE(std::filesystem::create_directory(proc / std::to_string(5000 + i)));
+    }
+  }
+  std::vector<std::string> seen;
+  ASSERT_EQ(platform::posix::VisitExecutablesIn(proc.path(), [&](const std::string& name) {
+              seen.push_back(name);
+              return false;
+            }),
+            platform::kSuccess);
+  EXPECT_EQ(seen.size(), 1024u);
+  EXPECT_TRUE(seen.front().starts_with("prog"));
 }
 
 }  // namespace

@@ -64,6 +64,8 @@ bool SetLastWriteTime(const std::string& path, platform::FileTime time) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+bool SetCreationTime(const std::string&, platform::FileTime) { return false; }
+
 int RunChildRole(const std::string& role, const std::string& argument) {
   SetEnv("HVS_TEST_CHILD_ROLE", role);
   SetEnv("HVS_TEST_CHILD_ARG", argument);

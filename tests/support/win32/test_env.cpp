@@ -117,6 +117,17 @@ bool SetLastWriteTime(const std::string& path, platform::FileTime time) {
   return ::SetFileTime(file.get(), nullptr, nullptr, &written) != FALSE;
 }
 
+bool SetCreationTime(const std::string& path, platform::FileTime time) {
+  UniqueFile file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
+  FILETIME created;
+  created.dwLowDateTime = static_cast<DWORD>(time);
+  created.dwHighDateTime = static_cast<DWORD>(time >> 32);
+  return ::SetFileTime(file.get(), &created, nullptr, nullptr) != FALSE;
+}
+
 int RunChildRole(const std::string& role, const std::string& argument) {
   char self[MAX_PATH];
   const DWORD length = ::GetModuleFileNameA(nullptr, self, sizeof self);
