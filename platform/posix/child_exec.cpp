@@ -22,10 +22,10 @@ bool MeansNotHere(int error) {
 }
 }  // namespace
 
-std::vector<std::string> ExecutableCandidates(const std::string& program) {
+std::vector<std::string> ExecutableCandidates(const std::string& program, const char* searchPath) {
   if (program.empty()) return {};
   if (program.find('/') != std::string::npos) return {program};
-  const char* path = std::getenv("PATH");
+  const char* path = searchPath != nullptr ? searchPath : std::getenv("PATH");
   std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";  // execvp's default
   std::vector<std::string> candidates;
   for (;;) {

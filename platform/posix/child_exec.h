@@ -7,8 +7,10 @@
 namespace platform::posix {
 
 // The files execvp would try for `program`, in its order: the name itself when it holds a
-// '/', else one per PATH entry (an empty entry is the working directory). Call before fork.
-std::vector<std::string> ExecutableCandidates(const std::string& program);
+// '/', else one per entry of `searchPath` (null: PATH; an empty entry is the working
+// directory). Call before fork.
+std::vector<std::string> ExecutableCandidates(const std::string& program,
+                                              const char* searchPath = nullptr);
 // The highest descriptor number the process may have; call before fork.
 int HighestDescriptor();
 

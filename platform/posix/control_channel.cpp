@@ -18,6 +18,7 @@ namespace {
 constexpr Error kServiceRequestTimeout = 1053;
 constexpr Error kServiceNotActive = 1062;
 constexpr Error kFileNameTooLong = 206;
+constexpr Error kServiceAlreadyRunning = 1056;
 
 Error AddressOf(const std::string& path, sockaddr_un& address) {
   address = sockaddr_un{};
@@ -45,6 +46,14 @@ ssize_t ReceiveOne(int fd, void* buffer, std::size_t size) {
   do got = ::recv(fd, buffer, size, 0);
   while (got < 0 && errno == EINTR);
   return got;
+}
+
+// Whether a dispatcher listens at `address`. It sees the connection close without a
+// request and goes on at once.
+bool Answers(const sockaddr_un& address) {
+  UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  return probe &&
+         ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool PeerAllowed(int connection) {
@@ -81,6 +90,7 @@ Error Listen(const std::string& path, UniqueFd& listener) {
   if (const Error error = AddressOf(path, address)) return error;
   UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!socket) return LastErrno();
+  if (Answers(address)) return kServiceAlreadyRunning;
   ::unlink(path.c_str());  // a killed dispatcher leaves its socket behind
   if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return LastErrno();

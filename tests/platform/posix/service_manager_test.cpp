@@ -508,8 +508,11 @@ TEST_F(ServiceRun, StartOfAProgramThatCannotRunFailsWithItsErrorAndReadsStopped)
 
 TEST_F(ServiceRun, ProgramThatNeverAnswersFailsWith1053AndIsKilled) {
   const testsupport::ChildRoleEnvironment environment("scm-service", "silent");
+  platform::posix::ServiceAccount starter;
+  ASSERT_EQ(platform::posix::ResolveServiceAccount("", starter), 0u);
+  platform::posix::UniqueFd noLock;
   EXPECT_EQ(platform::posix::LaunchService(name_, testsupport::QuotedCommand(testsupport::SelfPath()),
-                                           300ms),
+                                           starter, 300ms, noLock),
             platform::kServiceRequestTimeoutError);
   const platform::posix::ProcessIdentity process = ServiceProcess(name_);
   EXPECT_TRUE(testsupport::Eventually([&] { return !platform::posix::IsRunning(process); }));

@@ -71,7 +71,7 @@ TEST(ServiceStatusFile, StoppedRecordKeepsItsExitCodesAndNoFileMeansNeverStarted
   EXPECT_EQ(status.win32ExitCode, 1077u);
 
   StatusRecord stopped;
-  stopped.process = ProcessIdentity{1, 1};  // long gone, or never this one: no matter
+  stopped.process = ProcessIdentity{1, 1, {}};  // long gone, or never this one: no matter
   stopped.status.win32ExitCode = 1066;
   stopped.status.serviceSpecificExitCode = 42;
   ASSERT_EQ(platform::posix::WriteStatusRecord(path, stopped), 0u);
