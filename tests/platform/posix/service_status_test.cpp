@@ -56,6 +56,14 @@ TEST(ServiceStatusFile, ProcessGoneOrReplacedReadsStoppedWith1067) {
   EXPECT_EQ(status.win32ExitCode, 1067u);
   EXPECT_EQ(status.controlsAccepted, 0u);
 
+  // Same id and start time, but counted from another boot: a record from before a reboot.
+  ProcessIdentity earlierBoot = self;
+  earlierBoot.bootId = "00000000-0000-0000-0000-000000000000";
+  ASSERT_EQ(platform::posix::WriteStatusRecord(path, RunningRecord(earlierBoot)), 0u);
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceStopped);
+  EXPECT_EQ(status.win32ExitCode, 1067u);
+
   testsupport::WriteFile(path, "garbage\n");
   ASSERT_EQ(CurrentStatus(path, status), 0u);
   EXPECT_EQ(status.currentState, platform::kServiceStopped);
