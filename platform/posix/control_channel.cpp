@@ -48,12 +48,15 @@ ssize_t ReceiveOne(int fd, void* buffer, std::size_t size) {
   return got;
 }
 
-// Whether a dispatcher listens at `address`. It sees the connection close without a
-// request and goes on at once.
+// Whether a dispatcher may still listen at `address`: only a refused connection, or nothing
+// (or no socket) there, makes it stale. A dispatcher that is connected to sees the
+// connection close without a request and goes on at once.
 bool Answers(const sockaddr_un& address) {
-  UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  return probe &&
-         ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!probe) return false;
+  if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    return true;
+  return errno != ECONNREFUSED && errno != ENOENT && errno != ENOTSOCK && errno != EPROTOTYPE;
 }
 
 bool PeerAllowed(int connection) {

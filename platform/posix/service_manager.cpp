@@ -206,7 +206,9 @@ Error ServiceManager::CreateService(const std::string& name, const ServiceConfig
   if (presence == Presence::Installed) return kServiceExists;
   // A process of an earlier service of this name that still runs keeps its files: a
   // start of the new one then finds it running instead of starting a second.
-  if (!HasStopped(name)) return kServiceAlreadyRunning;
+  ServiceStatus earlier;
+  if (const Error error = posix::CurrentStatus(files::StatusPath(name), earlier)) return error;
+  if (earlier.currentState != kServiceStopped) return kServiceAlreadyRunning;
   ScmObject* object = NewService(name, access);
   if (object == nullptr) return kNotEnoughMemory;
   files::RemoveServiceFiles(name);  // a status left by an earlier service of this name

@@ -116,9 +116,30 @@ const bool kReadOnlyRole = testsupport::RegisterChildRole("scm-read-only", [](co
   return 0;
 });
 
+// With even the status file's own block taken, a report cannot be written at all: it is
+// written once there is room again. 0 when so; 16 when not; 32 when the write did not fail.
+template <typename Fill>
+int RecordWaitingForRoom(const std::string& name, const std::string& state, Fill fill,
+                         const Service& service) {
+  if (::truncate(files::StatusPath(name).c_str(), 0) != 0) return 16;
+  fill();
+  // Straight to the dispatcher: the manager's own check would read the emptied file.
+  platform::posix::control_channel::Reply reply{};
+  if (platform::posix::control_channel::SendControl(files::SocketPath(name), platform::kControlPause,
+                                                    5s, reply) != 0 ||
+      reply.status.currentState != platform::kServicePaused)
+    return 16;
+  struct stat info {};
+  if (::stat(files::StatusPath(name).c_str(), &info) != 0 || info.st_size != 0) return 32;
+  ::truncate((state + "/filler").c_str(), 0);  // room again
+  return Reaches(service, platform::kServicePaused) ? 0 : 16;
+}
+
 // Runs a service whose state directory is a tiny file system, fills that, then pauses,
 // continues and stops the service. 0 when every state reads back as the service reported
-// it, 20 + the step that failed otherwise.
+// it; 20 to 23 when it could not be set up; else 64 + a bit for each state that did not
+// read back (2 paused, 4 running again, 8 stopped), and 1 when a write to the full disk
+// did not fail with 112; 16 and 32 are RecordWaitingForRoom's.
 int FullDiskSteps(const std::string& state) {
   ServiceManager manager;
   Service service;
@@ -134,20 +155,26 @@ int FullDiskSteps(const std::string& state) {
   }
   if (!Reaches(service, platform::kServiceRunning)) return 23;
   UniqueFd filler(::open((state + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-  const std::string block(4096, 'x');
-  while (filler && ::write(filler.get(), block.data(), block.size()) > 0) {
-  }
+  const auto fill = [&filler] {
+    const std::string block(4096, 'x');
+    while (filler && ::write(filler.get(), block.data(), block.size()) > 0) {
+    }
+  };
+  fill();
+  int failed = 0;
   platform::posix::StatusRecord record;
-  if (platform::posix::WriteStatusRecord(state + "/new.status", record) != 112) return 24;
-  if (service.Control(platform::kControlPause, status) != 0) return 25;
-  if (!Reaches(service, platform::kServicePaused)) return 26;
-  if (service.Control(platform::kControlContinue, status) != 0) return 27;
-  if (!Reaches(service, platform::kServiceRunning)) return 28;
-  if (service.Control(platform::kControlStop, status) != 0) return 29;
-  if (!Reaches(service, platform::kServiceStopped) || service.QueryStatus(status) != 0 ||
-      status.win32ExitCode != 0)
-    return 30;
-  return 0;
+  if (platform::posix::WriteStatusRecord(state + "/new.status", record) != 112) failed |= 1;
+  const struct {
+    std::uint32_t control, state;
+    int bit;
+  } steps[] = {{platform::kControlPause, platform::kServicePaused, 2},
+               {platform::kControlContinue, platform::kServiceRunning, 4}};
+  for (const auto& step : steps)
+    if (service.Control(step.control, status) != 0 || !Reaches(service, step.state)) failed |= step.bit;
+  failed |= RecordWaitingForRoom(name, state, fill, service);
+  if (service.Control(platform::kControlStop, status) != 0 || !Reaches(service, platform::kServiceStopped))
+    failed |= 8;
+  return failed == 0 ? 0 : 64 + failed;
 }
 
 const bool kFullDiskRole = testsupport::RegisterChildRole("scm-full-disk", [](const std::string&) {
@@ -310,8 +337,9 @@ TEST(ServiceFullDisk, RecordedStateFollowsTheServiceOnAFullDiskAndTheErrorIs112)
   if (::geteuid() != 0) GTEST_SKIP() << "needs root for a tiny tmpfs";
   const int result = testsupport::RunChildRole("scm-full-disk", "");
   if (result == kCannotSetUp) GTEST_SKIP() << "no private mount namespace here";
-  EXPECT_EQ(result, 0) << "24: a write to the full disk was not 112; 26: paused did not read "
-                          "back; 28: running after continue did not; 30: stopped did not";
+  EXPECT_EQ(result, 0) << "64 + 1: a write to the full disk was not 112; + 2: paused did not "
+                          "read back; + 4: running after continue did not; + 8: stopped did not; "
+                          "+ 16: a record that failed was never written later";
 }
 
 // --- The account of the installation ---
