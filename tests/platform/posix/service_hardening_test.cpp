@@ -209,6 +209,16 @@ const bool kNobodyStarterRole = testsupport::RegisterChildRole("scm-nobody-start
   return error == static_cast<Error>(std::stoul(parts[2])) ? 0 : 100 + static_cast<int>(error % 100);
 });
 
+// As the nobody user without HOME, XDG_STATE_HOME or HVS_STATE_DIR: 0 when the state
+// directory is below nobody's home from the user database, 1 when it is elsewhere.
+const bool kHomelessRole = testsupport::RegisterChildRole("scm-homeless", [](const std::string&) {
+  if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 3;
+  for (const char* name : {"HOME", "XDG_STATE_HOME", "HVS_STATE_DIR"}) testsupport::UnsetEnv(name);
+  const passwd* nobody = ::getpwuid(kNobody);
+  if (nobody == nullptr) return 4;
+  return platform::posix::StateDirectory() == std::string(nobody->pw_dir) + "/.local/state/hvs" ? 0 : 1;
+});
+
 // --- Helpers ---
 
 pid_t Spawn(const std::string& role, const std::string& argument) {
@@ -455,6 +465,11 @@ TEST(ServiceStateDirectory, DirectoryThatOthersControlIsRefused) {
     EXPECT_EQ(manager.Connect(platform::kScManagerConnect), row.expected);
     platform::posix::registry_store::CloseStore();
   }
+}
+
+TEST(ServiceStateDirectory, WithoutAHomeVariableTheUserDatabaseGivesTheHomeNotTmp) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become a user without a writable /var/lib/hvs";
+  EXPECT_EQ(testsupport::RunChildRole("scm-homeless", ""), 0);
 }
 
 TEST_F(ServiceDatabase, LinksAtLockAndStatusPathsAreNeverFollowed) {
