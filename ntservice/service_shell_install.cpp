@@ -120,6 +120,7 @@ bool CServiceShell::Uninstall(std::string& text, platform::Error& error, std::ui
     return false;
   }
   ServiceHandle service;
+  manager.SetWaitLimit(timeoutMs);  // no wait of the removal outlasts the caller's limit
   if ((error = manager.OpenService(
            serviceName, platform::kDelete | platform::kServiceStop | platform::kServiceQueryStatus,
            service.service()))) {

@@ -67,6 +67,7 @@ bool CServiceShell::SetServiceToStatus(std::uint32_t operation, platform::Error&
     ReportFailureEvent(kEventConnectFailed, kStatusOpenScm, error);
     return false;
   }
+  manager.SetWaitLimit(timeoutMs);  // no wait of the verb outlasts the caller's limit
   ServiceHandle service;
   if (const platform::Error failed = manager.OpenService(
           serviceName, platform::kServiceQueryStatus | change.access, service.service())) {

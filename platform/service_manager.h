@@ -50,6 +50,9 @@ inline constexpr Error kServiceExists = 1073;
 inline constexpr Error kProcessAborted = 1067;
 inline constexpr Error kTimeout = 1460;
 
+// A wait limit that leaves each call its own.
+inline constexpr std::uint32_t kNoWaitLimitMs = 0xFFFFFFFF;
+
 // What CreateService registers and QueryServiceConfig tells.
 struct ServiceConfig {
   std::uint32_t serviceType = kServiceWin32OwnProcess;
@@ -113,8 +116,15 @@ class ServiceManager {
   Error EnumerateServices(std::uint32_t type, std::uint32_t state,
                           std::vector<ServiceStatusEntry>& services) const;
 
+  // The longest any one wait inside this connection's calls may take, in milliseconds
+  // (kNoWaitLimitMs: the calls' own limits, at most 30 s); POSIX gives a request on its way
+  // at least 1 s all the same. Services opened later take it over. POSIX only: Windows'
+  // service control manager keeps its own limits.
+  void SetWaitLimit(std::uint32_t milliseconds) noexcept { waitLimitMs_ = milliseconds; }
+
  private:
   UniqueServiceHandle handle_;
+  std::uint32_t waitLimitMs_ = kNoWaitLimitMs;
 };
 
 // One open service. Move-only; the destructor closes the handle.
@@ -136,11 +146,16 @@ class Service {
   // ChangeServiceConfig2A with the description level; 120 where the system lacks it.
   Error SetDescription(const std::string& description) const;
 
+  // The longest any one wait inside Start, Control and Delete may take, in milliseconds
+  // (kNoWaitLimitMs: their own limits). POSIX only, as for ServiceManager.
+  void SetWaitLimit(std::uint32_t milliseconds) noexcept { waitLimitMs_ = milliseconds; }
+
   void* native() const noexcept { return handle_.get(); }
 
  private:
   friend class ServiceManager;
   UniqueServiceHandle handle_;
+  std::uint32_t waitLimitMs_ = kNoWaitLimitMs;
 };
 
 }  // namespace platform

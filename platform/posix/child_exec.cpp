@@ -23,12 +23,13 @@ bool MeansNotHere(int error) {
 }  // namespace
 
 std::vector<std::string> ExecutableCandidates(const std::string& program,
-                                              const std::string& programDirectory) {
+                                              const std::string& programDirectory,
+                                              const char* searchPath) {
   if (program.empty()) return {};
   if (program.find('/') != std::string::npos) return {program};
   std::vector<std::string> candidates;
   if (!programDirectory.empty()) candidates.push_back(programDirectory + '/' + program);
-  const char* path = std::getenv("PATH");
+  const char* path = searchPath != nullptr ? searchPath : std::getenv("PATH");
   std::string_view directories = path != nullptr ? path : "/bin:/usr/bin";  // execvp's default
   for (;;) {
     const std::size_t colon = directories.find(':');

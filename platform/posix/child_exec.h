@@ -8,10 +8,11 @@ namespace platform::posix {
 
 // The files to try for `program`, in order: the name itself when it holds a '/'; else the
 // name in `programDirectory` (when given), as Windows looks beside the program first, then
-// in each absolute PATH entry. Relative entries, the empty one included, would search the
-// working directory and are left out. Call before fork.
+// in each absolute entry of `searchPath` (null: PATH). Relative entries, the empty one
+// included, would search the working directory and are left out. Call before fork.
 std::vector<std::string> ExecutableCandidates(const std::string& program,
-                                              const std::string& programDirectory = {});
+                                              const std::string& programDirectory = {},
+                                              const char* searchPath = nullptr);
 // The highest descriptor number the process may have; call before fork.
 int HighestDescriptor();
 

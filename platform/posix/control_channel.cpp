@@ -18,6 +18,7 @@ namespace {
 constexpr Error kServiceRequestTimeout = 1053;
 constexpr Error kServiceNotActive = 1062;
 constexpr Error kFileNameTooLong = 206;
+constexpr Error kServiceAlreadyRunning = 1056;
 
 Error AddressOf(const std::string& path, sockaddr_un& address) {
   address = sockaddr_un{};
@@ -45,6 +46,17 @@ ssize_t ReceiveOne(int fd, void* buffer, std::size_t size) {
   do got = ::recv(fd, buffer, size, 0);
   while (got < 0 && errno == EINTR);
   return got;
+}
+
+// Whether a dispatcher may still listen at `address`: only a refused connection, or nothing
+// (or no socket) there, makes it stale. A dispatcher that is connected to sees the
+// connection close without a request and goes on at once.
+bool Answers(const sockaddr_un& address) {
+  UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!probe) return false;
+  if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    return true;
+  return errno != ECONNREFUSED && errno != ENOENT && errno != ENOTSOCK && errno != EPROTOTYPE;
 }
 
 bool PeerAllowed(int connection) {
@@ -81,6 +93,7 @@ Error Listen(const std::string& path, UniqueFd& listener) {
   if (const Error error = AddressOf(path, address)) return error;
   UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!socket) return LastErrno();
+  if (Answers(address)) return kServiceAlreadyRunning;
   ::unlink(path.c_str());  // a killed dispatcher leaves its socket behind
   if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return LastErrno();

@@ -33,7 +33,8 @@ bool FitsSocketAddress(const std::string& path);
 Error SendControl(const std::string& socketPath, std::uint32_t control,
                   std::chrono::milliseconds timeout, Reply& reply);
 
-// Dispatcher: listens at `path` (replacing a stale socket there), mode 0600.
+// Starter: listens at `path` for the dispatcher, mode 0600. A stale socket there is
+// replaced; one that a dispatcher still answers on never is (1056).
 Error Listen(const std::string& path, UniqueFd& listener);
 
 // Dispatcher: the request on a newly accepted `connection`, waiting up to `timeout` for it;

@@ -5,6 +5,11 @@
 
 namespace platform::posix {
 
+namespace {
+constexpr Error kDiskFull = 112;
+constexpr Error kCantResolveFilename = 1921;
+}  // namespace
+
 Error FromErrno(int error) noexcept {
   switch (error) {
     case 0: return kSuccess;
@@ -27,6 +32,9 @@ Error FromErrno(int error) noexcept {
     case ENAMETOOLONG: return kBadPathname;
     case E2BIG: return kInsufficientBuffer;
     case ENOEXEC: return kBadExeFormat;
+    case ENOSPC:
+    case EDQUOT: return kDiskFull;
+    case ELOOP: return kCantResolveFilename;  // a link where none may be followed
     default: return kGenFailure;
   }
 }

@@ -27,6 +27,7 @@ constexpr ErrorText kErrorTexts[] = {
     {32, "The process cannot access the file because it is being used by another process."},
     {80, "The file exists."},
     {87, "The parameter is incorrect."},
+    {112, "There is not enough space on the disk."},
     {120, "This function is not supported on this system."},
     {122, "The data area passed to a system call is too small."},
     {123, "The filename, directory name, or volume label syntax is incorrect."},
@@ -67,6 +68,7 @@ constexpr ErrorText kErrorTexts[] = {
      "The executable program that this service is configured to run in does not implement the "
      "service."},
     {1460, "This operation returned because the timeout period expired."},
+    {1921, "The name of the file cannot be resolved by the system."},
 };
 
 static_assert(std::is_sorted(std::begin(kErrorTexts), std::end(kErrorTexts),

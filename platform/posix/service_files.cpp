@@ -5,6 +5,7 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "platform/posix/errno_map.h"
 #include "platform/posix/state_dir.h"
@@ -14,6 +15,7 @@ namespace platform::posix::service_files {
 namespace {
 
 constexpr Error kServiceDatabaseLocked = 1055;
+constexpr std::chrono::milliseconds kLockPoll{5};
 
 std::string ServicePath(std::string_view service, const char* suffix) {
   return Directory() + '/' + LowerCase(service) + suffix;
@@ -38,13 +40,17 @@ void RemoveServiceFiles(std::string_view service) {
     ::unlink(path.c_str());
 }
 
-Error LockFile(const std::string& path, bool wait, UniqueFd& lock) {
-  UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+Error LockFile(const std::string& path, std::chrono::milliseconds wait, UniqueFd& lock) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
   if (!file) return LastErrno();
-  int locked = 0;
-  do locked = ::flock(file.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
-  while (locked != 0 && errno == EINTR);
-  if (locked != 0) return errno == EWOULDBLOCK ? kServiceDatabaseLocked : LastErrno();
+  // Polled rather than blocked, so that the wait has its limit.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return LastErrno();
+    if (std::chrono::steady_clock::now() >= deadline) return kServiceDatabaseLocked;
+    std::this_thread::sleep_for(kLockPoll);
+  }
   lock = std::move(file);
   return kSuccess;
 }

@@ -1,6 +1,7 @@
 // Where the POSIX service control manager keeps each service's status, control socket and locks.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,10 @@ std::string EntriesLockPath();
 // Removes the status, socket and start-lock files of a service whose entry is gone.
 void RemoveServiceFiles(std::string_view service);
 
-// Takes an exclusive flock on `path` (created mode 0600 when missing). With `wait` false
-// another holder makes it fail at once with 1055; with `wait` true it blocks until free.
-Error LockFile(const std::string& path, bool wait, UniqueFd& lock);
+// Takes an exclusive flock on `path` (created mode 0600 when missing; opened read-only, so
+// that an existing lock file works in a store that cannot be written; a link at `path` is
+// refused with 1921). Waits up to `wait` for another holder to let go, then fails with 1055.
+Error LockFile(const std::string& path, std::chrono::milliseconds wait, UniqueFd& lock);
 
 // Service names and their comparison: ASCII letters without regard to case.
 std::string LowerCase(std::string_view text);

@@ -6,6 +6,7 @@
 #include "platform/posix/service_launch.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/child_exec.h"
@@ -29,8 +31,6 @@
 #include "platform/posix/service_files.h"
 #include "platform/posix/service_status.h"
 #include "platform/posix/unique_fd.h"
-
-extern char** environ;
 
 namespace platform::posix {
 
@@ -50,28 +50,34 @@ struct Program {
   std::vector<std::string> environment;
   std::vector<char*> argv;
   std::vector<char*> envp;
+  ServiceAccount account;
   int highestFd = 0;
 };
 
-bool IsServiceVariable(std::string_view entry) {
-  for (const std::string_view name :
-       {kControlSocketVariable, kServiceNameVariable, kReadyDescriptorVariable})
-    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=')
-      return true;
-  return false;
-}
+// What the service gets from the starter besides its program.
+struct Handover {
+  int devNull = -1;
+  int listener = -1;
+  int status = -1;
+};
 
-bool PrepareProgram(const std::string& name, const std::string& commandLine, Program& program) {
+bool PrepareProgram(const std::string& name, const std::string& commandLine,
+                    const ServiceAccount& account, Program& program) {
   program.arguments = SplitCommandLine(commandLine);
   if (program.arguments.empty() || program.arguments.front().empty()) return false;
-  program.candidates = ExecutableCandidates(program.arguments.front());
-  for (char** entry = environ; *entry != nullptr; ++entry)
-    if (!IsServiceVariable(*entry)) program.environment.emplace_back(*entry);
-  program.environment.push_back(std::string(kControlSocketVariable) + '=' +
-                                service_files::SocketPath(name));
-  program.environment.push_back(std::string(kServiceNameVariable) + '=' + name);
-  program.environment.push_back(std::string(kReadyDescriptorVariable) + '=' +
-                                std::to_string(kReadyDescriptor));
+  program.account = account;
+  program.environment = ServiceEnvironment(account);
+  // Found on the service's own search path, not on the starter's.
+  program.candidates = ExecutableCandidates(program.arguments.front(), {}, kServicePath);
+  const std::pair<const char*, std::string> launch[] = {
+      {kControlSocketVariable, service_files::SocketPath(name)},
+      {kServiceNameVariable, name},
+      {kReadyDescriptorVariable, std::to_string(kReadyDescriptor)},
+      {kListenerDescriptorVariable, std::to_string(kListenerDescriptor)},
+      {kStatusDescriptorVariable, std::to_string(kStatusDescriptor)},
+  };
+  for (const auto& [variable, value] : launch)
+    program.environment.push_back(std::string(variable) + '=' + value);
   for (std::string& argument : program.arguments) program.argv.push_back(argument.data());
   program.argv.push_back(nullptr);
   for (std::string& entry : program.environment) program.envp.push_back(entry.data());
@@ -89,6 +95,11 @@ struct Channel {
 
 Error HighDescriptor(int fd, UniqueFd& owner) {
   UniqueFd original(fd);
+  owner.reset(::fcntl(fd, F_DUPFD_CLOEXEC, kFirstPrivateFd));
+  return owner ? kSuccess : LastErrno();
+}
+
+Error HighCopy(int fd, UniqueFd& owner) {
   owner.reset(::fcntl(fd, F_DUPFD_CLOEXEC, kFirstPrivateFd));
   return owner ? kSuccess : LastErrno();
 }
@@ -115,21 +126,38 @@ bool WaitAtGate(int gate) {
   return got == 1;
 }
 
-[[noreturn]] void RunService(const Program& program, int devNull, int gate, int ready, int report) {
+// Groups first: after setuid the process may no longer change them.
+int BecomeAccount(const ServiceAccount& account) {
+  if (!account.switchUser) return 0;
+  if (::setgroups(account.groups.size(), account.groups.data()) != 0 || ::setgid(account.gid) != 0 ||
+      ::setuid(account.uid) != 0)
+    return errno;
+  return 0;
+}
+
+[[noreturn]] void RunService(const Program& program, const Handover& handover, int gate, int ready,
+                             int report) {
   if (!WaitAtGate(gate)) ::_exit(127);  // the starter has gone without naming us
-  ::dup2(devNull, 0);
-  ::dup2(devNull, 1);
-  ::dup2(devNull, 2);
-  ::dup2(ready, kReadyDescriptor);  // dup2 clears close-on-exec on the copy
+  ::dup2(handover.devNull, 0);
+  ::dup2(handover.devNull, 1);
+  ::dup2(handover.devNull, 2);
+  // dup2 clears close-on-exec on the copies.
+  ::dup2(ready, kReadyDescriptor);
+  ::dup2(handover.listener, kListenerDescriptor);
+  ::dup2(handover.status, kStatusDescriptor);
   if (::chdir("/") != 0) ::_exit(127);
   ResetSignals();
-  MarkDescriptorsCloseOnExec(kReadyDescriptor + 1, program.highestFd);
+  MarkDescriptorsCloseOnExec(kStatusDescriptor + 1, program.highestFd);
+  if (const int refused = BecomeAccount(program.account)) {
+    SendInt(report, refused);
+    ::_exit(127);
+  }
   SendInt(report, ExecFirstRunnable(program.candidates, program.argv.data(), program.envp.data()));
   ::_exit(127);
 }
 
 // The first child leads a new session, starts the service in it and leaves at once.
-[[noreturn]] void RunIntermediate(const Program& program, int devNull, Channel& gate,
+[[noreturn]] void RunIntermediate(const Program& program, const Handover& handover, Channel& gate,
                                   Channel& ready, Channel& report) {
   gate.parent.reset();  // only the starter may open the gate, or end it by going away
   if (::setsid() < 0) {
@@ -137,7 +165,7 @@ bool WaitAtGate(int gate) {
     ::_exit(1);
   }
   const pid_t service = ::fork();
-  if (service == 0) RunService(program, devNull, gate.child.get(), ready.child.get(), report.child.get());
+  if (service == 0) RunService(program, handover, gate.child.get(), ready.child.get(), report.child.get());
   SendInt(report.child.get(), service < 0 ? -errno : static_cast<int>(service));
   ::_exit(0);
 }
@@ -181,14 +209,18 @@ void Kill(const ProcessIdentity& service) {
     ::syscall(SYS_pidfd_send_signal, pidfd.get(), SIGKILL, nullptr, 0U);
 }
 
-Error Spawn(const Program& program, Channel& gate, Channel& ready, Channel& report, pid_t& service) {
+Error Spawn(const Program& program, int listener, int statusFile, Channel& gate, Channel& ready,
+            Channel& report, pid_t& service) {
   UniqueFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
   if (!devNull) return LastErrno();
-  UniqueFd highNull;
+  UniqueFd highNull, highListener, highStatus;
   if (const Error error = HighDescriptor(devNull.release(), highNull)) return error;
+  if (const Error error = HighCopy(listener, highListener)) return error;
+  if (const Error error = HighCopy(statusFile, highStatus)) return error;
+  const Handover handover{highNull.get(), highListener.get(), highStatus.get()};
   const pid_t intermediate = ::fork();
   if (intermediate < 0) return LastErrno();
-  if (intermediate == 0) RunIntermediate(program, highNull.get(), gate, ready, report);
+  if (intermediate == 0) RunIntermediate(program, handover, gate, ready, report);
   // Only the children may hold these: the reads below end when the children let go.
   gate.child.reset();
   ready.child.reset();
@@ -203,40 +235,58 @@ Error Spawn(const Program& program, Channel& gate, Channel& ready, Channel& repo
   return kSuccess;
 }
 
+// The control socket and the status file, before there is a process to use them.
+Error PrepareFiles(const std::string& name, UniqueFd& listener, UniqueFd& statusFile) {
+  if (const Error error = control_channel::Listen(service_files::SocketPath(name), listener))
+    return error;
+  const Error opened = OpenStatusFile(service_files::StatusPath(name), statusFile);
+  if (opened != kSuccess) ::unlink(service_files::SocketPath(name).c_str());
+  return opened;
+}
+
+// The outcome of a start that failed once the files were there: the record says why.
+Error Failed(const std::string& name, int statusFile, StatusRecord& record, Error error) {
+  ::unlink(service_files::SocketPath(name).c_str());
+  record.status = StatusOf(kServiceStopped, error);
+  WriteStatusRecord(statusFile, record);
+  return error;
+}
+
 }  // namespace
 
 Error LaunchService(const std::string& name, const std::string& commandLine,
-                    std::chrono::milliseconds answerTimeout) {
+                    const ServiceAccount& account, std::chrono::milliseconds answerTimeout,
+                    UniqueFd& entriesLock) {
   // Found out here rather than by a dispatcher that could only fail to answer.
   if (!control_channel::FitsSocketAddress(service_files::SocketPath(name))) return kFileNameTooLong;
   Program program;
-  if (!PrepareProgram(name, commandLine, program)) return kFileNotFound;
+  if (!PrepareProgram(name, commandLine, account, program)) return kFileNotFound;
   Channel gate, ready, report;
   for (Channel* channel : {&gate, &ready, &report})
     if (const Error error = OpenChannel(*channel)) return error;
+  UniqueFd listener, statusFile;
+  if (const Error error = PrepareFiles(name, listener, statusFile)) return error;
   pid_t pid = 0;
-  if (const Error error = Spawn(program, gate, ready, report, pid)) return error;
-
-  const std::string statusPath = service_files::StatusPath(name);
   StatusRecord record;
-  if (!IdentifyProcess(pid, record.process)) return kGenFailure;  // it waits at the gate
+  if (const Error error = Spawn(program, listener.get(), statusFile.get(), gate, ready, report, pid))
+    return Failed(name, statusFile.get(), record, error);
+  listener.reset();  // the service's own copy is the one that serves
+
+  if (!IdentifyProcess(pid, record.process)) return Failed(name, statusFile.get(), record, kGenFailure);
   record.status = StatusOf(kServiceStartPending, 0);
-  if (const Error error = WriteStatusRecord(statusPath, record)) return error;  // closing the gate ends it
+  // Closing the gate unopened ends the waiting process.
+  if (const Error error = WriteStatusRecord(statusFile.get(), record))
+    return Failed(name, statusFile.get(), record, error);
+  entriesLock.reset();  // from here on the record tells everybody that the service runs
   [[maybe_unused]] const ssize_t opened = ::send(gate.parent.get(), "g", 1, MSG_NOSIGNAL);
   gate.parent.reset();
 
   int execError = 0;
-  if (ReceiveInt(report.parent.get(), execError)) {
-    const Error error = FromErrno(execError);
-    record.status = StatusOf(kServiceStopped, error);
-    WriteStatusRecord(statusPath, record);
-    return error;
-  }
+  if (ReceiveInt(report.parent.get(), execError))
+    return Failed(name, statusFile.get(), record, FromErrno(execError));
   if (Answered(ready.parent.get(), answerTimeout)) return kSuccess;
   Kill(record.process);
-  record.status = StatusOf(kServiceStopped, kServiceRequestTimeout);
-  WriteStatusRecord(statusPath, record);
-  return kServiceRequestTimeout;
+  return Failed(name, statusFile.get(), record, kServiceRequestTimeout);
 }
 
 }  // namespace platform::posix

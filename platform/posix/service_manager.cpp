@@ -6,9 +6,13 @@
 // Anybody may connect: what a caller may do is what the file modes of the state directory
 // allow it (the store and the service files are owner-only), as on Windows the ACLs decide.
 // The rights asked for are kept on each handle and checked by every operation (5).
-// A service runs as the user who started it; its account name is recorded only.
+// A service runs as the account recorded at installation when root starts it, else as the
+// user who started it (see ResolveServiceAccount). Calls that only look write nothing, so
+// that a store that cannot be written can still be queried and its services controlled.
 #include "platform/service_manager.h"
 
+#include <algorithm>
+#include <chrono>
 #include <new>
 
 #include "platform/posix/control_channel.h"
@@ -16,6 +20,7 @@
 #include "platform/posix/service_files.h"
 #include "platform/posix/service_launch.h"
 #include "platform/posix/service_status.h"
+#include "platform/posix/state_dir.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -29,6 +34,7 @@ namespace {
 constexpr Error kInvalidName = 123;
 constexpr Error kInvalidServiceControl = 1052;
 constexpr Error kServiceDisabled = 1058;
+// The longest a dispatcher may take to answer, and the longest any wait inside a call.
 constexpr std::chrono::milliseconds kAnswerTimeout{30000};
 constexpr std::size_t kMaxServiceName = 256;
 constexpr std::uint32_t kServiceDisabledStart = 4;
@@ -77,20 +83,41 @@ ScmObject* NewService(const std::string& name, std::uint32_t access) {
   return new (std::nothrow) ScmObject{true, MapGeneric(access, true), name};
 }
 
+// The shorter of a call's own limit and the caller's, but never shorter than a request on
+// its way needs: a short limit gives up on the wait for a state, not on the request.
+constexpr std::chrono::milliseconds kShortestWait{1000};
+std::chrono::milliseconds Bounded(std::chrono::milliseconds own, std::uint32_t limitMs) {
+  if (limitMs == kNoWaitLimitMs) return own;
+  return std::min(own, std::max(kShortestWait, std::chrono::milliseconds(limitMs)));
+}
+
+Error LockEntries(std::uint32_t limitMs, posix::UniqueFd& lock) {
+  return files::LockFile(files::EntriesLockPath(), Bounded(kAnswerTimeout, limitMs), lock);
+}
+
+bool HasStopped(const std::string& name) {
+  ServiceStatus status;
+  return posix::CurrentStatus(files::StatusPath(name), status) == kSuccess &&
+         status.currentState == kServiceStopped;
+}
+
 // The entry's presence; an entry marked for deletion whose service has stopped since
 // (killed, so that it could not remove the entry itself) goes now. Call with the entries lock.
-Error Look(const std::string& name, Presence& presence) {
+Error LookLocked(const std::string& name, Presence& presence) {
   if (const Error error = entry::Find(name, presence)) return error;
-  if (presence != Presence::MarkedForDelete) return kSuccess;
-  ServiceStatus status;
-  if (posix::CurrentStatus(files::StatusPath(name), status) == kSuccess &&
-      status.currentState == kServiceStopped && entry::Remove(name) == kSuccess)
+  if (presence == Presence::MarkedForDelete && HasStopped(name) && entry::Remove(name) == kSuccess)
     presence = Presence::Absent;
   return kSuccess;
 }
 
-Error LockEntries(posix::UniqueFd& lock) {
-  return files::LockFile(files::EntriesLockPath(), true, lock);
+// The same without the entries lock held: it is taken only to remove such an entry, and a
+// look that cannot take it (a store that cannot be written) sees the entry as marked.
+Error Look(const std::string& name, std::uint32_t limitMs, Presence& presence) {
+  if (const Error error = entry::Find(name, presence)) return error;
+  if (presence != Presence::MarkedForDelete || !HasStopped(name)) return kSuccess;
+  posix::UniqueFd entries;
+  if (LockEntries(limitMs, entries) != kSuccess) return kSuccess;
+  return LookLocked(name, presence);
 }
 
 // Which right a control needs, or 87 for one that ControlService cannot send.
@@ -131,11 +158,12 @@ void UnlockServiceDatabase(void* lock) noexcept { delete static_cast<LockObject*
 
 Error ServiceManager::Connect(std::uint32_t access) {
   Disconnect();
-  // The store must be there to be managed: its failure (e.g. 5) is the connection's.
+  // The store must be there to be managed: its failure (e.g. 5) is the connection's. Opened,
+  // not created: a store that cannot be written can still be queried.
+  if (const Error error = posix::CheckStateDirectory()) return error;
   RegistryKey services;
-  if (const Error error =
-          RegistryKey::LocalMachine().Create(entry::kServicesKey, kKeyRead, services))
-    return error;
+  const Error opened = RegistryKey::LocalMachine().Open(entry::kServicesKey, kKeyRead, services);
+  if (opened != kSuccess && opened != kFileNotFound) return opened;
   auto* object = new (std::nothrow) ScmObject{false, MapGeneric(access, false), {}};
   if (object == nullptr) return kNotEnoughMemory;
   handle_.reset(object);
@@ -148,7 +176,8 @@ Error ServiceManager::Lock(ServiceDatabaseLock& lock) const {
   if (!Allows(*manager, kScManagerLock)) return kAccessDenied;
   auto* object = new (std::nothrow) LockObject;
   if (object == nullptr) return kNotEnoughMemory;
-  if (const Error error = files::LockFile(files::DatabaseLockPath(), false, object->file)) {
+  if (const Error error =
+          files::LockFile(files::DatabaseLockPath(), std::chrono::milliseconds(0), object->file)) {
     delete object;
     return error;
   }
@@ -170,11 +199,16 @@ Error ServiceManager::CreateService(const std::string& name, const ServiceConfig
   if (stored.displayName.empty()) stored.displayName = name;
 
   posix::UniqueFd entries;
-  if (const Error error = LockEntries(entries)) return error;
+  if (const Error error = LockEntries(waitLimitMs_, entries)) return error;
   Presence presence = Presence::Absent;
-  if (const Error error = Look(name, presence)) return error;
+  if (const Error error = LookLocked(name, presence)) return error;
   if (presence == Presence::MarkedForDelete) return kServiceMarkedForDelete;
   if (presence == Presence::Installed) return kServiceExists;
+  // A process of an earlier service of this name that still runs keeps its files: a
+  // start of the new one then finds it running instead of starting a second.
+  ServiceStatus earlier;
+  if (const Error error = posix::CurrentStatus(files::StatusPath(name), earlier)) return error;
+  if (earlier.currentState != kServiceStopped) return kServiceAlreadyRunning;
   ScmObject* object = NewService(name, access);
   if (object == nullptr) return kNotEnoughMemory;
   files::RemoveServiceFiles(name);  // a status left by an earlier service of this name
@@ -190,14 +224,13 @@ Error ServiceManager::OpenService(const std::string& name, std::uint32_t access,
                                   Service& service) const {
   if (ObjectOf(handle_.get(), false) == nullptr) return kInvalidHandle;
   if (!ValidName(name)) return kInvalidName;
-  posix::UniqueFd entries;
-  if (const Error error = LockEntries(entries)) return error;
   Presence presence = Presence::Absent;
-  if (const Error error = Look(name, presence)) return error;
+  if (const Error error = Look(name, waitLimitMs_, presence)) return error;
   if (presence == Presence::Absent) return kServiceDoesNotExist;
   ScmObject* object = NewService(name, access);
   if (object == nullptr) return kNotEnoughMemory;
   service.handle_.reset(object);
+  service.waitLimitMs_ = waitLimitMs_;
   return kSuccess;
 }
 
@@ -208,14 +241,12 @@ Error ServiceManager::EnumerateServices(std::uint32_t type, std::uint32_t state,
   if (manager == nullptr) return kInvalidHandle;
   if (!Allows(*manager, kScManagerEnumerateService)) return kAccessDenied;
   if (state < kServiceActive || state > kServiceStateAll) return kInvalidParameter;
-  posix::UniqueFd entries;
-  if (const Error error = LockEntries(entries)) return error;
   std::vector<std::string> names;
   if (const Error error = entry::ListKeys(names)) return error;
   for (const std::string& name : names) {
     Presence presence = Presence::Absent;
     ServiceConfig config;
-    if (Look(name, presence) != kSuccess || presence == Presence::Absent ||
+    if (Look(name, waitLimitMs_, presence) != kSuccess || presence == Presence::Absent ||
         entry::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
       continue;
     ServiceStatusEntry found{name, config.displayName, {}};
@@ -235,10 +266,15 @@ Error Service::Start() const {
   if (!Allows(*service, kServiceStart)) return kAccessDenied;
   // One start at a time: a second starter waits, then finds the service running.
   posix::UniqueFd starting;
-  if (const Error error = files::LockFile(files::StartLockPath(service->name), true, starting))
+  if (const Error error = files::LockFile(files::StartLockPath(service->name),
+                                          Bounded(kAnswerTimeout, waitLimitMs_), starting))
     return error;
+  // Held until the status says start pending, so that a removal meanwhile either comes
+  // first (no entry to start) or finds the service running (and only marks the entry).
+  posix::UniqueFd entries;
+  if (const Error error = LockEntries(waitLimitMs_, entries)) return error;
   Presence presence = Presence::Absent;
-  if (const Error error = entry::Find(service->name, presence)) return error;
+  if (const Error error = LookLocked(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
   ServiceConfig config;
   if (const Error error = entry::Read(service->name, config)) return error;
@@ -247,7 +283,11 @@ Error Service::Start() const {
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
     return error;
   if (status.currentState != kServiceStopped) return kServiceAlreadyRunning;
-  return posix::LaunchService(service->name, config.binaryPathName, kAnswerTimeout);
+  posix::ServiceAccount account;
+  if (const Error error = posix::ResolveServiceAccount(config.serviceStartName, account))
+    return error;
+  return posix::LaunchService(service->name, config.binaryPathName, account,
+                              Bounded(kAnswerTimeout, waitLimitMs_), entries);
 }
 
 Error Service::Control(std::uint32_t control, ServiceStatus& status) const {
@@ -262,8 +302,8 @@ Error Service::Control(std::uint32_t control, ServiceStatus& status) const {
   if (const Error error = AcceptsControl(status, control)) return error;
 
   posix::control_channel::Reply reply{};
-  const Error sent =
-      posix::control_channel::SendControl(files::SocketPath(service->name), control, kAnswerTimeout, reply);
+  const Error sent = posix::control_channel::SendControl(
+      files::SocketPath(service->name), control, Bounded(kAnswerTimeout, waitLimitMs_), reply);
   if (sent == kSuccess) {
     status = reply.status;
     return reply.answer;
@@ -295,9 +335,9 @@ Error Service::Delete() const {
   if (service == nullptr) return kInvalidHandle;
   if (!Allows(*service, kDelete)) return kAccessDenied;
   posix::UniqueFd entries;
-  if (const Error error = LockEntries(entries)) return error;
+  if (const Error error = LockEntries(waitLimitMs_, entries)) return error;
   Presence presence = Presence::Absent;
-  if (const Error error = Look(service->name, presence)) return error;
+  if (const Error error = LookLocked(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
   ServiceStatus status;
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))

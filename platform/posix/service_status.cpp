@@ -1,10 +1,12 @@
-// Status files written by rename, and processes recognised by their id and start time.
+// Status files overwritten in place, and processes recognised by their id, start time and boot.
 #include "platform/posix/service_status.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -22,14 +24,15 @@ namespace {
 constexpr int kStartTimeField = 19;
 
 bool ReadSmallFile(const std::string& path, std::string& content, int& error) {
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // No links, and no waiting on a FIFO that somebody put in a file's place.
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!file) {
     error = errno;
     return false;
   }
   char buffer[1024];
   ssize_t got = 0;
-  do got = ::read(file.get(), buffer, sizeof buffer);
+  do got = ::pread(file.get(), buffer, sizeof buffer, 0);
   while (got < 0 && errno == EINTR);
   if (got < 0) {
     error = errno;
@@ -65,41 +68,50 @@ bool ParseProcessStat(std::string_view stat, char& state, std::uint64_t& startTi
   return false;
 }
 
+// FNV-1a: enough to tell a record from one that a concurrent write left half done.
+std::uint32_t Checksum(std::string_view text) {
+  std::uint32_t hash = 2166136261U;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
+  return hash;
+}
+
 std::string FormatRecord(const StatusRecord& record) {
   const ServiceStatus& s = record.status;
-  char line[256];
-  std::snprintf(line, sizeof line, "%" PRId32 " %" PRIu64 " %u %u %u %u %u %u %u\n",
-                record.process.pid, record.process.startTime, s.serviceType, s.currentState,
-                s.controlsAccepted, s.win32ExitCode, s.serviceSpecificExitCode, s.checkPoint,
-                s.waitHint);
-  return line;
+  char fields[kStatusRecordSize];
+  std::snprintf(fields, sizeof fields, "%" PRId32 " %" PRIu64 " %s %u %u %u %u %u %u %u",
+                record.process.pid, record.process.startTime,
+                record.process.bootId.empty() ? "-" : record.process.bootId.c_str(), s.serviceType,
+                s.currentState, s.controlsAccepted, s.win32ExitCode, s.serviceSpecificExitCode,
+                s.checkPoint, s.waitHint);
+  char line[kStatusRecordSize + 16];
+  const int length = std::snprintf(line, sizeof line, "%s %08" PRIx32, fields, Checksum(fields));
+  std::string text(line, static_cast<std::size_t>(length > 0 ? length : 0));
+  text.resize(kStatusRecordSize - 1, ' ');
+  return text + '\n';
 }
 
 bool ParseRecord(const std::string& text, StatusRecord& record) {
+  if (text.size() != kStatusRecordSize || text.back() != '\n') return false;
+  const std::size_t last = text.find_last_not_of(" \n");
+  const std::size_t space = text.rfind(' ', last);
+  if (last == std::string::npos || space == std::string::npos) return false;
+  const std::string fields = text.substr(0, space);
+  unsigned sum = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str() + space + 1, "%8x%n", &sum, &used) != 1 ||
+      space + 1 + static_cast<std::size_t>(used) != last + 1 || sum != Checksum(fields))
+    return false;
   ServiceStatus& s = record.status;
-  char end = 0;
-  return std::sscanf(text.c_str(), "%" SCNd32 " %" SCNu64 " %u %u %u %u %u %u %u%c",
-                     &record.process.pid, &record.process.startTime, &s.serviceType,
-                     &s.currentState, &s.controlsAccepted, &s.win32ExitCode,
-                     &s.serviceSpecificExitCode, &s.checkPoint, &s.waitHint, &end) == 10 &&
-         end == '\n';
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<std::size_t>(wrote);
-  }
+  char boot[64] = {};
+  used = 0;
+  if (std::sscanf(fields.c_str(), "%" SCNd32 " %" SCNu64 " %63s %u %u %u %u %u %u %u%n",
+                  &record.process.pid, &record.process.startTime, boot, &s.serviceType,
+                  &s.currentState, &s.controlsAccepted, &s.win32ExitCode,
+                  &s.serviceSpecificExitCode, &s.checkPoint, &s.waitHint, &used) != 10 ||
+      static_cast<std::size_t>(used) != fields.size())
+    return false;
+  record.process.bootId = std::string_view(boot) == "-" ? std::string() : std::string(boot);
   return true;
-}
-
-// Unique among this process's writers; the pid makes it unique among processes.
-std::string TemporaryPath(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + '.' + std::to_string(::getpid()) + '.' + std::to_string(++counter) + ".tmp";
 }
 
 ServiceStatus StoppedStatus(std::uint32_t exitCode) {
@@ -109,6 +121,17 @@ ServiceStatus StoppedStatus(std::uint32_t exitCode) {
 }
 
 }  // namespace
+
+const std::string& CurrentBootId() {
+  static const std::string id = [] {
+    std::string text;
+    int error = 0;
+    if (!ReadSmallFile("/proc/sys/kernel/random/boot_id", text, error)) return std::string();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text.find_first_of(" \n") == std::string::npos ? text : std::string();
+  }();
+  return id;
+}
 
 bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity) {
   if (pid <= 0) return false;
@@ -120,33 +143,62 @@ bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity) {
   if (!ParseProcessStat(stat, state, startTime)) return false;
   // A zombie has ended; only its parent has not noticed yet.
   if (state == 'Z' || state == 'X' || state == 'x') return false;
-  identity = ProcessIdentity{pid, startTime};
+  identity = ProcessIdentity{pid, startTime, CurrentBootId()};
   return true;
 }
 
 bool IsRunning(const ProcessIdentity& identity) {
   ProcessIdentity now;
-  return IdentifyProcess(identity.pid, now) && now.startTime == identity.startTime;
+  return identity.bootId == CurrentBootId() && IdentifyProcess(identity.pid, now) &&
+         now.startTime == identity.startTime;
 }
 
-Error WriteStatusRecord(const std::string& path, const StatusRecord& record) {
-  const std::string temporary = TemporaryPath(path);
-  UniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!file) return LastErrno();
-  if (!WriteAll(file.get(), FormatRecord(record)) || ::close(file.release()) != 0 ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
-    const Error error = LastErrno();
-    ::unlink(temporary.c_str());
-    return error;
-  }
+Error OpenStatusFile(const std::string& path, UniqueFd& file) {
+  UniqueFd opened(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+  if (!opened) return LastErrno();
+  struct stat info {};
+  if (::fstat(opened.get(), &info) != 0) return LastErrno();
+  if (!S_ISREG(info.st_mode)) return kAccessDenied;
+  file = std::move(opened);
   return kSuccess;
 }
 
+Error WriteStatusRecord(int file, const StatusRecord& record) {
+  const std::string text = FormatRecord(record);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::pwrite(file, text.data() + done, text.size() - done,
+                                   static_cast<off_t>(done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return LastErrno();
+    if (wrote == 0) return kGenFailure;
+    done += static_cast<std::size_t>(wrote);
+  }
+  struct stat info {};
+  // A longer file (written by hand, or by something else) would not read as a record.
+  if (::fstat(file, &info) == 0 && info.st_size != static_cast<off_t>(text.size()) &&
+      ::ftruncate(file, static_cast<off_t>(text.size())) != 0)
+    return LastErrno();
+  return kSuccess;
+}
+
+Error WriteStatusRecord(const std::string& path, const StatusRecord& record) {
+  UniqueFd file;
+  if (const Error error = OpenStatusFile(path, file)) return error;
+  return WriteStatusRecord(file.get(), record);
+}
+
 Error ReadStatusRecord(const std::string& path, StatusRecord& record) {
-  std::string text;
-  int error = 0;
-  if (!ReadSmallFile(path, text, error)) return FromErrno(error);
-  return ParseRecord(text, record) ? kSuccess : kInvalidData;
+  constexpr int kAttempts = 20;
+  for (int attempt = 1;; ++attempt) {
+    std::string text;
+    int error = 0;
+    if (!ReadSmallFile(path, text, error)) return FromErrno(error);
+    if (ParseRecord(text, record)) return kSuccess;
+    if (attempt == kAttempts) return kInvalidData;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a write may be half done
+  }
 }
 
 Error CurrentStatus(const std::string& path, ServiceStatus& status) {

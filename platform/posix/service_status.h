@@ -1,20 +1,28 @@
 // A service's status file: its latest status report and the process that made it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/error.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/services.h"
 
 namespace platform::posix {
 
-// A process told apart from any later one that gets the same id: its id and the time it
-// started (clock ticks since boot, from /proc/<pid>/stat).
+// A process told apart from any later one that gets the same id: its id, the time it
+// started (clock ticks since boot, from /proc/<pid>/stat) and the boot that time counts
+// from (/proc/sys/kernel/random/boot_id), so that a record left from before a reboot
+// never names a process of this one.
 struct ProcessIdentity {
   std::int32_t pid = 0;
   std::uint64_t startTime = 0;
+  std::string bootId;
 };
+
+// This boot's id; empty when the system does not tell it.
+const std::string& CurrentBootId();
 
 // The identity of the running process `pid`; false when it is gone or a zombie.
 bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity);
@@ -26,9 +34,17 @@ struct StatusRecord {
   ServiceStatus status;
 };
 
-// Replaces the file at `path` by rename, so that readers see the old record or the new
-// one, never a mix; owner-only.
+// A record is a line of fixed length with a checksum, overwritten in place: a full disk
+// cannot refuse it (the file's blocks are there already), and a reader that meets a
+// write half done reads again. Links are never followed (1921 for one at `path`).
+inline constexpr std::size_t kStatusRecordSize = 256;
+// Writes `record` into the file at `path`, created owner-only when missing.
 Error WriteStatusRecord(const std::string& path, const StatusRecord& record);
+// Writes `record` into the open status file `file`.
+Error WriteStatusRecord(int file, const StatusRecord& record);
+// Opens the file at `path` for WriteStatusRecord(int, ...), created owner-only when
+// missing; a regular file only.
+Error OpenStatusFile(const std::string& path, UniqueFd& file);
 // 2 when there is no file; 13 when it holds no record.
 Error ReadStatusRecord(const std::string& path, StatusRecord& record);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <thread>
 
 #include "platform/posix/errno_map.h"
@@ -64,22 +65,52 @@ Error FromSqlite(sqlite3* db, int result) {
   }
 }
 
-Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db) {
-  const std::string path = StateDirectory() + "/" + fileName;
-  if (Error error = CreatePrivateFile(path)) return error;
-  UniqueDatabase opened;
-  const int result = sqlite3_open_v2(path.c_str(), opened.put(),
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (result != SQLITE_OK) return FromSqlite(opened.get(), result);
-  sqlite3_extended_result_codes(opened.get(), 1);
-  sqlite3_busy_handler(opened.get(), &WaitForLock, nullptr);
-  for (const char* sql : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
-                          "PRAGMA foreign_keys = ON", schema}) {
-    const int executed = sqlite3_exec(opened.get(), sql, nullptr, nullptr, nullptr);
-    if (executed != SQLITE_OK) return FromSqlite(opened.get(), executed);
+namespace {
+
+Error Configure(sqlite3* db, std::initializer_list<const char*> statements) {
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_handler(db, &WaitForLock, nullptr);
+  for (const char* sql : statements) {
+    const int executed = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (executed != SQLITE_OK) return FromSqlite(db, executed);
   }
+  return kSuccess;
+}
+
+// A store that cannot be written (a read-only mount, a directory without write
+// permission) can still be read: queries need no write.
+Error OpenReadOnly(const std::string& path, UniqueDatabase& db) {
+  UniqueDatabase opened;
+  const int result =
+      sqlite3_open_v2(path.c_str(), opened.put(), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (result != SQLITE_OK) return FromSqlite(opened.get(), result);
+  if (Error error = Configure(opened.get(), {"PRAGMA foreign_keys = ON", "PRAGMA schema_version"}))
+    return error;
   db = std::move(opened);
   return kSuccess;
+}
+
+}  // namespace
+
+Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db) {
+  if (Error error = CheckStateDirectory()) return error;
+  const std::string path = StateDirectory() + "/" + fileName;
+  Error error = CreatePrivateFile(path);
+  if (error == kSuccess) {
+    UniqueDatabase opened;
+    const int result = sqlite3_open_v2(path.c_str(), opened.put(),
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    error = result != SQLITE_OK
+                ? FromSqlite(opened.get(), result)
+                : Configure(opened.get(), {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
+                                           "PRAGMA foreign_keys = ON", schema});
+    if (error == kSuccess) {
+      db = std::move(opened);
+      return kSuccess;
+    }
+  }
+  if (error != kAccessDenied || ::access(path.c_str(), R_OK) != 0) return error;
+  return OpenReadOnly(path, db) == kSuccess ? kSuccess : error;
 }
 
 }  // namespace platform::posix::sqlite

@@ -19,7 +19,9 @@ Error FromSqlite(sqlite3* db, int result);
 // Opens StateDirectory()/`fileName`, created owner-only (mode 0600; its -wal and -shm files
 // follow), with extended result codes, a WAL journal, synchronous FULL, foreign keys on and
 // a busy handler that waits up to 10 s for other processes, then runs `schema`. The service,
-// hvsctl and an installer use these files at the same time.
+// hvsctl and an installer use these files at the same time. A file that cannot be written
+// opens read-only (no schema then): reads work, writes fail with 5. Fails with 5 when
+// CheckStateDirectory refuses the directory.
 Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db);
 
 }  // namespace platform::posix::sqlite

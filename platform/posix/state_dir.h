@@ -1,15 +1,23 @@
-// Where the POSIX platform keeps the registry store and the event log.
+// Where the POSIX platform keeps the registry store, the event log and the service files.
 #pragma once
 
 #include <string>
 
+#include "platform/error.h"
+
 namespace platform::posix {
 
-// HVS_STATE_DIR when set; else /var/lib/hvs when it can be created and written; else
-// ${XDG_STATE_HOME:-$HOME/.local/state}/hvs. The directory is created (mode 0700) when
-// missing; the result is the path even when creation failed, so that the caller's own
-// open reports the failure.
+// HVS_STATE_DIR when set; else /var/lib/hvs when it can be created and written and passes
+// CheckStateDirectory; else ${XDG_STATE_HOME:-$HOME/.local/state}/hvs, with the home
+// directory from the user database when HOME is unset. The directory is created (mode
+// 0700) when missing; the result is the path even when creation failed, so that the
+// caller's own open reports the failure; empty when no home directory is known.
 std::string StateDirectory();
+
+// 0 when StateDirectory() is a directory that nobody else controls: owned by this
+// process's user or by root, and writable by neither group nor others. Else 5 (2 when it
+// is missing). Call before trusting anything below it.
+Error CheckStateDirectory();
 
 // Creates `path` and every missing parent with `mode`; true when it exists afterwards.
 bool MakeDirectories(const std::string& path, unsigned mode);

@@ -45,6 +45,14 @@ verb() {
   status=$?
   out=$(tr -d '\r' < "$work/printed")
 }
+# The same, given up on after $1 seconds (exit status 124).
+verb_within() {
+  limit=$1
+  shift
+  (cd "$work" && timeout "$limit" "$exe" "$@" > "$work/printed" 2>&1)
+  status=$?
+  out=$(tr -d '\r' < "$work/printed")
+}
 state() { "$hvsctl" sc query "$name" | sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p'; }
 is_state() { [ "$(state)" = "$1" ]; }
 # The service's process id, as its status file records it.
@@ -86,6 +94,23 @@ verb /install /silent
 check "silent /install prints nothing" equals "$out" ""
 check "silent /install still fails" equals "$status" $((1073 & 255))
 
+# --- every wait of a verb ends within its /T: ----------------------------------------------
+# Another starter holds the service's start lock and does not let go.
+start_lock="$HVS_STATE_DIR/services/zavpluginservice.start.lock"
+sh -c 'exec 9<>"$1" && flock 9 && exec sleep 30' sh "$start_lock" &
+holder=$!
+sleep 1
+began=$(date +%s)
+verb_within 15 /start /T:1000
+took=$(($(date +%s) - began))
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+check "/start behind a held lock fails with 1055's low byte" equals "$status" $((1055 & 255))
+check "it says the database is locked" equals "$out" \
+  "Failed to start the service, Error:1055, The service database is locked."
+check "within its /T: and a little more" test "$took" -le 4
+check "nothing was started" is_state 1
+
 # --- control through the program's own verbs ----------------------------------------------
 verb /start
 check "/start exits 0" equals "$status" 0
@@ -104,6 +129,20 @@ verb /continue
 check "/continue exits 0" equals "$status" 0
 check "/continue waits until RUNNING" is_state 4
 check "tasks run again after continue" within 10 more_runs_than "$paused_runs"
+
+# A state directory that cannot be written (a read-only mount, seen by these commands only)
+# still answers queries and takes controls.
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  unshare -m sh -c 'mount --make-rprivate / && mount --bind "$1" "$1" &&
+    mount -o remount,bind,ro "$1" && ! touch "$1/probe" 2>/dev/null &&
+    "$2" sc query ZAVPluginService > /dev/null && "$3" /pause && "$3" /continue' \
+    sh "$HVS_STATE_DIR" "$hvsctl" "$exe" > "$work/printed" 2>&1
+  status=$?
+  check "query, /pause and /continue work on a read-only state directory" equals "$status" 0
+  check "and leave it RUNNING" is_state 4
+else
+  echo "skip: no read-only mount without root"
+fi
 
 # A start request to a running service would be refused (1056): the same process runs on
 # and no second start shows in the log, so none was sent.
@@ -137,6 +176,15 @@ verb /start
 check "/start starts the killed service again" equals "$status" 0
 check "it runs once more" is_state 4
 
+# --- SIGTERM, as at a shutdown or from an operator's kill ---------------------------------
+stops=$(count_in_log "Service Stopped")
+kill -TERM "$(service_pid)"
+check "a service sent SIGTERM reads STOPPED" within 15 is_state 1
+check "it ran its stop sequence" equals "$(count_in_log "Service Stopped")" $((stops + 1))
+check "with exit code 0" shows sc "$name" "WIN32_EXIT_CODE    : 0  (0x0)"
+verb /start
+check "/start after SIGTERM exits 0" equals "$status" 0
+
 # --- removal ------------------------------------------------------------------------------
 stops=$(count_in_log "Service Stopped")
 verb /remove
@@ -150,6 +198,22 @@ check "sc query prints the failure" grep -q -F "[SC] OpenService FAILED 1060:" "
 
 "$hvsctl" events > "$work/events"
 check "the installation is in the event log" grep -q -F "	0x40000002	$source_name" "$work/events"
+
+# --- the systemd unit ----------------------------------------------------------------------
+unit="$(dirname "$0")/../../packaging/linux/zavpluginservice.service"
+for directive in Type=exec UMask=0027 NoNewPrivileges=yes PrivateTmp=yes PrivateDevices=yes \
+  ProtectSystem=full ProtectKernelTunables=yes ProtectControlGroups=yes RestrictSUIDSGID=yes; do
+  check "the unit sets $directive" grep -q -x -F "$directive" "$unit"
+done
+if command -v systemd-analyze > /dev/null 2>&1; then
+  # Verified with this build's program in place of the installed one.
+  sed -e "s#^ExecStart=[^ ]*#ExecStart=\"$exe\"#" -e "s#^WorkingDirectory=.*#WorkingDirectory=$dir#" \
+    "$unit" > "$work/zavpluginservice.service"
+  verified=$(systemd-analyze verify --man=no "$work/zavpluginservice.service" 2>&1)
+  check "systemd-analyze verify finds nothing to say" equals "$verified" ""
+else
+  echo "skip: systemd-analyze is not installed"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; the log was:"

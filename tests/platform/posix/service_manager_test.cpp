@@ -28,6 +28,9 @@
 #include "tests/support/child_role.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_env.h"
+#include "tests/platform/posix/service_fixture.h"
+
+extern char** environ;
 
 namespace {
 
@@ -39,12 +42,22 @@ using platform::ServiceManager;
 using platform::ServiceStatus;
 namespace files = platform::posix::service_files;
 
+using servicetest::kAllAccess;
+using servicetest::kCleanEnvironment;
+using servicetest::kLeakedEnvironment;
+using servicetest::ServiceDatabase;
+using servicetest::ServiceRun;
+using servicetest::ConfigFor;
+using servicetest::EntryPath;
+using servicetest::KillService;
+using servicetest::ReachesState;
+using servicetest::ServiceProcess;
+using servicetest::StatusOf;
+using servicetest::UniqueName;
+
 constexpr std::uint32_t kCountedControl = 130;   // answered with kCountedAnswer, counted
 constexpr std::uint32_t kCountedAnswer = 5150;
 constexpr std::uint32_t kSlowControl = 131;      // answered after a second
-constexpr std::uint32_t kCleanEnvironment = 7;   // stopped exit code: no variables leaked
-constexpr std::uint32_t kLeakedEnvironment = 8;
-constexpr std::uint32_t kAllAccess = 0xF01FF;
 
 // --- The service the tests start: this executable in a child role. ---
 
@@ -114,8 +127,13 @@ void ServiceMain(std::uint32_t, char** argv) {
 
 // "" a service that accepts stop, pause and continue; "stop-only" one that accepts only
 // stop; "slow-start" one that reports running 1.5 s after it started; "silent" a program
-// that never calls the dispatcher.
+// that never calls the dispatcher; "env:PATH" the first, having written its environment
+// to PATH, one variable a line.
 const bool kServiceRole = testsupport::RegisterChildRole("scm-service", [](const std::string& how) {
+  if (how.starts_with("env:")) {
+    std::ofstream out(how.substr(4));
+    for (char** entry = environ; *entry != nullptr; ++entry) out << *entry << '\n';
+  }
   if (how == "silent") {
     std::this_thread::sleep_for(60s);
     return 0;
@@ -149,48 +167,6 @@ const bool kStrangerRole = testsupport::RegisterChildRole("scm-stranger", [](con
 
 // --- Helpers ---
 
-std::string UniqueName(const char* base) {
-  static std::atomic<int> counter{0};
-  return std::string(base) + std::to_string(::getpid()) + "x" + std::to_string(++counter);
-}
-
-ServiceConfig ConfigFor(const std::string& commandLine) {
-  ServiceConfig config;
-  config.startType = platform::kServiceDemandStart;
-  config.binaryPathName = commandLine;
-  config.displayName = "Test service";
-  return config;
-}
-
-std::string EntryPath(const std::string& name) {
-  return "SYSTEM\\CurrentControlSet\\Services\\" + name;
-}
-
-ServiceStatus StatusOf(const Service& service) {
-  ServiceStatus status;
-  EXPECT_EQ(service.QueryStatus(status), 0u);
-  return status;
-}
-
-bool ReachesState(const Service& service, std::uint32_t state) {
-  return testsupport::Eventually([&] { return StatusOf(service).currentState == state; });
-}
-
-platform::posix::ProcessIdentity ServiceProcess(const std::string& name) {
-  platform::posix::StatusRecord record;
-  EXPECT_EQ(platform::posix::ReadStatusRecord(files::StatusPath(name), record), 0u);
-  return record.process;
-}
-
-// Ends a service process that this test started, through a pidfd of that very process.
-void KillService(const std::string& name) {
-  const platform::posix::ProcessIdentity process = ServiceProcess(name);
-  platform::posix::UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, process.pid, 0U)));
-  if (pidfd && platform::posix::IsRunning(process))
-    ::syscall(SYS_pidfd_send_signal, pidfd.get(), SIGKILL, nullptr, 0U);
-  EXPECT_TRUE(testsupport::Eventually([&] { return !platform::posix::IsRunning(process); }));
-}
-
 std::string ProcField(int pid, int field) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -204,40 +180,6 @@ std::string LinkOf(const std::string& path) {
   const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
   return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
-
-class ServiceDatabase : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(manager_.Connect(0xF003F), 0u); }
-  void TearDown() override { testsupport::DeleteRegistryTree(EntryPath(name_)); }
-
-  Error Create(const std::string& commandLine, Service& service) {
-    return manager_.CreateService(name_, ConfigFor(commandLine), "", kAllAccess, service);
-  }
-
-  ServiceManager manager_;
-  const std::string name_ = UniqueName("ScmDb");
-};
-
-// A service entry whose program is this test executable playing the service role.
-class ServiceRun : public ServiceDatabase {
- protected:
-  void SetUp() override {
-    ServiceDatabase::SetUp();
-    ASSERT_EQ(Create(testsupport::QuotedCommand(testsupport::SelfPath()), service_), 0u);
-  }
-  void TearDown() override {
-    if (service_.IsOpen() && StatusOf(service_).currentState != platform::kServiceStopped)
-      KillService(name_);
-    ServiceDatabase::TearDown();
-  }
-
-  Error Start(const std::string& how = "") {
-    const testsupport::ChildRoleEnvironment environment("scm-service", how);
-    return service_.Start();
-  }
-
-  Service service_;
-};
 
 // --- The database ---
 
@@ -508,8 +450,11 @@ TEST_F(ServiceRun, StartOfAProgramThatCannotRunFailsWithItsErrorAndReadsStopped)
 
 TEST_F(ServiceRun, ProgramThatNeverAnswersFailsWith1053AndIsKilled) {
   const testsupport::ChildRoleEnvironment environment("scm-service", "silent");
+  platform::posix::ServiceAccount starter;
+  ASSERT_EQ(platform::posix::ResolveServiceAccount("", starter), 0u);
+  platform::posix::UniqueFd noLock;
   EXPECT_EQ(platform::posix::LaunchService(name_, testsupport::QuotedCommand(testsupport::SelfPath()),
-                                           300ms),
+                                           starter, 300ms, noLock),
             platform::kServiceRequestTimeoutError);
   const platform::posix::ProcessIdentity process = ServiceProcess(name_);
   EXPECT_TRUE(testsupport::Eventually([&] { return !platform::posix::IsRunning(process); }));

@@ -56,6 +56,14 @@ TEST(ServiceStatusFile, ProcessGoneOrReplacedReadsStoppedWith1067) {
   EXPECT_EQ(status.win32ExitCode, 1067u);
   EXPECT_EQ(status.controlsAccepted, 0u);
 
+  // Same id and start time, but counted from another boot: a record from before a reboot.
+  ProcessIdentity earlierBoot = self;
+  earlierBoot.bootId = "00000000-0000-0000-0000-000000000000";
+  ASSERT_EQ(platform::posix::WriteStatusRecord(path, RunningRecord(earlierBoot)), 0u);
+  ASSERT_EQ(CurrentStatus(path, status), 0u);
+  EXPECT_EQ(status.currentState, platform::kServiceStopped);
+  EXPECT_EQ(status.win32ExitCode, 1067u);
+
   testsupport::WriteFile(path, "garbage\n");
   ASSERT_EQ(CurrentStatus(path, status), 0u);
   EXPECT_EQ(status.currentState, platform::kServiceStopped);
@@ -71,7 +79,7 @@ TEST(ServiceStatusFile, StoppedRecordKeepsItsExitCodesAndNoFileMeansNeverStarted
   EXPECT_EQ(status.win32ExitCode, 1077u);
 
   StatusRecord stopped;
-  stopped.process = ProcessIdentity{1, 1};  // long gone, or never this one: no matter
+  stopped.process = ProcessIdentity{1, 1, {}};  // long gone, or never this one: no matter
   stopped.status.win32ExitCode = 1066;
   stopped.status.serviceSpecificExitCode = 42;
   ASSERT_EQ(platform::posix::WriteStatusRecord(path, stopped), 0u);
