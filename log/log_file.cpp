@@ -79,7 +79,10 @@ std::string LogFile::Stamp() const {
 }
 
 void LogFile::Log(std::string_view message) {
-  std::string line = "[" + Stamp() + "] ";
+  // Appended piece by piece: g++ 12 at -O2 mistakes `"[" + Stamp()` for an overlapping copy.
+  std::string line = "[";
+  line += Stamp();
+  line += "] ";
   line += message;
   line += "\r\n";
   platform::AppendToFile(LiveFilePath(), line);
