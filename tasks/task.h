@@ -28,6 +28,8 @@ class Task {
 
   // now > LastRun + WaitPeriodSeconds, in signed 64-bit arithmetic.
   bool IsDue(std::int64_t now) const;
+  // LastRun + WaitPeriodSeconds: the task is due at every time after this one.
+  std::int64_t DueAfter() const;
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.
   void Run();

@@ -32,9 +32,11 @@ std::string EscapePercent(std::string_view text) {
   return escaped;
 }
 
-bool Task::IsDue(std::int64_t now) const {
-  return now > LastRun + static_cast<std::int64_t>(WaitPeriodSeconds);
+std::int64_t Task::DueAfter() const {
+  return LastRun + static_cast<std::int64_t>(WaitPeriodSeconds);
 }
+
+bool Task::IsDue(std::int64_t now) const { return now > DueAfter(); }
 
 void Task::Run() {
   LogFile& log = context.log();
