@@ -1,6 +1,8 @@
 // The service's main loop: ticks, reloads, offers, pause and continue, and the stop sequence.
 #include "service/halvern_service.h"
 
+#include <algorithm>
+
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -14,7 +16,18 @@ namespace {
 constexpr std::uint32_t kTickMilliseconds = 1000;
 constexpr std::uint32_t kStopWaitHint = 1100;
 constexpr std::uint32_t kLastStopCheckPoint = 10;
+constexpr std::uint32_t kFinishedPollMilliseconds = 5;
 }  // namespace
+
+bool LoopEnvironment::WaitUntil(std::uint32_t milliseconds, const std::function<bool()>& done) {
+  const std::uint32_t start = platform::TickCount();
+  while (!done()) {
+    const std::uint32_t elapsed = platform::TickCount() - start;  // wraps as the count does
+    if (elapsed >= milliseconds) return false;
+    platform::SleepMilliseconds(std::min(kFinishedPollMilliseconds, milliseconds - elapsed));
+  }
+  return true;
+}
 
 std::string LoopEnvironment::ProgramDirectory() const {
   std::string path = platform::ProgramPath();
@@ -90,10 +103,12 @@ void CHalvernService::StopSequence(ServiceContext& context, TaskCatalogue& catal
   ReportState(platform::kServiceStopPending, 1, kStopWaitHint, kUnchanged);
   if (SetStopEvent() != platform::kSuccess) context.log().Log("Could not send shutdown event");
 
-  // Watchers end within moments of the stop event; wait at most nine ticks for them.
+  // Watchers end within moments of the stop event; wait at most nine ticks for them, each
+  // cut short when they have all ended, so the report of that tick follows at once.
   if (!catalogue.AllFinished()) {
+    const auto finished = [&catalogue] { return catalogue.AllFinished(); };
     for (std::uint32_t checkPoint = 2; checkPoint <= kLastStopCheckPoint; ++checkPoint) {
-      environment_.Sleep(kTickMilliseconds);
+      environment_.WaitUntil(kTickMilliseconds, finished);
       ReportState(platform::kServiceStopPending, checkPoint, kStopWaitHint, kUnchanged);
       if (checkPoint == kLastStopCheckPoint || catalogue.AllFinished()) break;
     }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ntservice/event_ids.h"
@@ -22,6 +23,10 @@ class LoopEnvironment {
   // The time of the ticks, the log stamps and the task runs.
   virtual const platform::Clock& clock() const { return platform::SystemClock(); }
   virtual void Sleep(std::uint32_t milliseconds) { platform::SleepMilliseconds(milliseconds); }
+  // Returns true as soon as `done` holds, false when it still does not after `milliseconds`.
+  // The real one looks every few milliseconds, so that the stop follows the watchers'
+  // ends within moments instead of at the next whole tick.
+  virtual bool WaitUntil(std::uint32_t milliseconds, const std::function<bool()>& done);
   // The directory of the program file, without a trailing separator.
   virtual std::string ProgramDirectory() const;
 };

@@ -17,21 +17,23 @@ TaskCatalogue::~TaskCatalogue() {
 
 void TaskCatalogue::Reload() {
   context_.log().RollOver();
-  std::set<std::string> seen;
   std::vector<platform::FileEntry> matches;
   // A search that fails leaves no match, and so removes every task.
   platform::FindFiles(platform::JoinPath(configDirectory_, "*.xml"), matches);
-  for (const platform::FileEntry& match : matches) Refresh(match, seen);
-  RemoveAllBut(seen);
+  Kept kept;
+  kept.reserve(matches.size());
+  for (const platform::FileEntry& match : matches) Refresh(match, kept);
+  RemoveAllBut(kept);
+  quietUntil_ = EarliestDueAfter();
 }
 
-void TaskCatalogue::Refresh(const platform::FileEntry& match, std::set<std::string>& seen) {
+void TaskCatalogue::Refresh(const platform::FileEntry& match, Kept& kept) {
   auto [entry, isNew] = tasks_.try_emplace(match.name);
   if (isNew) entry->second = std::make_unique<Task>(context_);
   Task& task = *entry->second;
   // Only a later time reloads: a file put back to an older copy keeps the newer definition.
   if (task.Loaded && match.lastWriteTime <= task.LastWriteTime) {
-    seen.insert(match.name);
+    kept.push_back(&task);
     return;
   }
 
@@ -39,15 +41,21 @@ void TaskCatalogue::Refresh(const platform::FileEntry& match, std::set<std::stri
   log.LogFormat("Loading task configuration file: %s", match.name.c_str());
   if (task.Load(match, platform::JoinPath(configDirectory_, match.name))) {
     log.LogFormat("Loaded task: %s", task.Name.c_str());
-    seen.insert(match.name);
+    kept.push_back(&task);
   } else {
     log.LogFormat("Task configuration file '%s' could not load.", match.name.c_str());
   }
 }
 
-void TaskCatalogue::RemoveAllBut(const std::set<std::string>& seen) {
+void TaskCatalogue::RemoveAllBut(Kept& kept) {
+  // Sorted by address for the lookups; a name the search returned twice counts once.
+  std::sort(kept.begin(), kept.end());
+  kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+  // Each kept task is in the map, so as many as there are tasks means all are kept: the
+  // usual reload, which then costs no walk.
+  if (kept.size() == tasks_.size()) return;
   for (auto entry = tasks_.begin(); entry != tasks_.end();) {
-    if (seen.contains(entry->first)) {
+    if (std::binary_search(kept.begin(), kept.end(), entry->second.get())) {
       ++entry;
       continue;
     }
@@ -56,9 +64,21 @@ void TaskCatalogue::RemoveAllBut(const std::set<std::string>& seen) {
   }
 }
 
+std::int64_t TaskCatalogue::EarliestDueAfter() const {
+  std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+  for (const auto& [name, task] : tasks_) earliest = std::min(earliest, task->DueAfter());
+  return earliest;
+}
+
 void TaskCatalogue::Offer(std::int64_t now) {
-  for (auto& [name, task] : tasks_)
+  if (now <= quietUntil_) return;
+  // A run moves its task's LastRun, so the next quiet time is taken after each one.
+  std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+  for (auto& [name, task] : tasks_) {
     if (task->IsDue(now)) task->Run();
+    earliest = std::min(earliest, task->DueAfter());
+  }
+  quietUntil_ = earliest;
 }
 
 bool TaskCatalogue::AllFinished() const {

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "tasks/task.h"
@@ -31,7 +32,8 @@ class TaskCatalogue {
   // and files written since their last load, and removes the tasks whose file is gone or
   // did not load. A directory that cannot be searched counts as empty.
   void Reload();
-  // Runs every task due at `now` (seconds since 1970, UTC), in key order.
+  // Runs every task due at `now` (seconds since 1970, UTC), in key order. Costs one
+  // comparison while no task can be due yet, and a walk over the tasks otherwise.
   void Offer(std::int64_t now);
   // True when no task's process is being watched; true for no tasks at all.
   bool AllFinished() const;
@@ -39,14 +41,23 @@ class TaskCatalogue {
   const Tasks& tasks() const { return tasks_; }
 
  private:
+  // The tasks that a reload keeps, in any order.
+  using Kept = std::vector<const Task*>;
+
   // Loads the task of `match` when it is new, not loaded, or its file has been written
   // since; marks it as one to keep when it is loaded.
-  void Refresh(const platform::FileEntry& match, std::set<std::string>& seen);
-  void RemoveAllBut(const std::set<std::string>& seen);
+  void Refresh(const platform::FileEntry& match, Kept& kept);
+  // Removes, in key order, every task that is not in `kept`.
+  void RemoveAllBut(Kept& kept);
+  // The smallest DueAfter of the tasks; the largest time when there is none.
+  std::int64_t EarliestDueAfter() const;
 
   ServiceContext& context_;
   const std::string configDirectory_;
   Tasks tasks_;
+  // No task is due at this time or before: the tasks' smallest DueAfter, kept up to date
+  // by every reload and every offer, the only operations that change it.
+  std::int64_t quietUntil_ = std::numeric_limits<std::int64_t>::max();
 };
 
 }  // namespace hvs

@@ -33,14 +33,18 @@ std::string EscapePercent(std::string_view text) {
   return escaped;
 }
 
-bool Task::IsDue(std::int64_t now) const {
+std::int64_t Task::DueAfter() const {
   const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
-  // A stored LastRun may be any 64-bit number: a sum beyond the range is a time beyond any
-  // `now` (never due) or before any (always due).
-  if (period > 0 && LastRun > std::numeric_limits<std::int64_t>::max() - period) return false;
-  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period) return true;
-  return now > LastRun + period;
+  // A stored LastRun may be any 64-bit number: a sum beyond the range saturates, to a time
+  // after any `now` (never due) or before any (always due).
+  if (period > 0 && LastRun > std::numeric_limits<std::int64_t>::max() - period)
+    return std::numeric_limits<std::int64_t>::max();
+  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period)
+    return std::numeric_limits<std::int64_t>::min();
+  return LastRun + period;
 }
+
+bool Task::IsDue(std::int64_t now) const { return now > DueAfter(); }
 
 void Task::Run() {
   LogFile& log = context.log();

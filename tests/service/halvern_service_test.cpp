@@ -1,18 +1,32 @@
 // The main loop of CHalvernService on an injected clock and sleep: ticks, pause, stop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "service/halvern_service.h"
 #include "tasks/stop_event.h"
+#include "tests/support/child_process.h"
+#include "tests/support/child_role.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
 namespace {
+
+constexpr const char* kSleeperRole = "service-task";
+
+// A task's program: records its process id in the file named by its argument, then runs
+// for half a minute unless it is ended first.
+const bool kSleeper = testsupport::RegisterChildRole(kSleeperRole, [](const std::string& file) {
+  testsupport::WriteFile(file, std::to_string(testsupport::CurrentProcessId()));
+  std::this_thread::sleep_for(std::chrono::seconds(30));
+  return 0;
+});
 
 struct Report {
   std::uint32_t state;
@@ -42,10 +56,22 @@ class ScriptedEnvironment : public LoopEnvironment {
     if (sleeps > 100) onRunaway();  // a loop that never ends must still end the test
   }
   std::string ProgramDirectory() const override { return directory_; }
+  // Each wait of the stop sequence is recorded. With `waitForReal` it is the real one, with
+  // room for a slow machine; otherwise the tasks are looked at once and the wait times out.
+  bool WaitUntil(std::uint32_t milliseconds, const std::function<bool()>& done) override {
+    waits.push_back(milliseconds);
+    const bool ended = waitForReal ? LoopEnvironment::WaitUntil(20'000, done) : done();
+    waitsEnded.push_back(ended);
+    clock_.Advance(milliseconds / 1000);
+    return ended;
+  }
 
   std::map<int, std::function<void()>> actions;
   std::function<void()> onRunaway;
   int sleeps = 0;
+  bool waitForReal = false;
+  std::vector<std::uint32_t> waits;
+  std::vector<bool> waitsEnded;
 
  private:
   std::string directory_;
@@ -93,6 +119,26 @@ class MainLoopTest : public ::testing::Test {
                            "<Task><Name>" + name + "</Name><Command>" + command +
                                "</Command><Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds>"
                                "</Schedule></Task>");
+  }
+  // A task whose program runs until it is ended, started at the first tick; its process
+  // id appears in the file that `ProcessIdOfTask` reads.
+  void AddRunningTask(bool forceKill) {
+    const std::string copy = program / ("sleeper_" + std::to_string(testsupport::CurrentProcessId()) + ".exe");
+    ASSERT_TRUE(testsupport::CopySelfTo(copy));
+    testsupport::WriteFile(platform::JoinPath(program / "Config", "run.xml"),
+                           "<Task><Name>Run</Name><Command>" + testsupport::QuotedCommand(copy) +
+                               "</Command><ForceKill>" + (forceKill ? "true" : "false") +
+                               "</ForceKill><Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds>"
+                               "</Schedule></Task>");
+  }
+  std::uint32_t ProcessIdOfTask() {
+    const std::string file = program / "task.pid";
+    std::uint32_t id = 0;
+    testsupport::Eventually([&] {
+      if (testsupport::FileExists(file)) id = static_cast<std::uint32_t>(std::stoul("0" + testsupport::ReadFile(file)));
+      return id != 0;
+    });
+    return id;
   }
   static constexpr const char* kRefused = "] Task 'Job' is already running outside of this service.\r\n";
   std::string Log() { return testsupport::ReadFile(platform::JoinPath(program / "Logs", "HVS.Log")); }
@@ -204,6 +250,61 @@ TEST_F(MainLoopTest, StopEventThatCannotBeSetIsLoggedAndTheStopGoesOn) {
   const std::string log = Log();
   EXPECT_NE(log.find("] Could not send shutdown event\r\n"), std::string::npos);
   EXPECT_LT(log.find("Could not send shutdown event"), log.find("Service Stopped"));
+}
+
+TEST_F(MainLoopTest, TheStopGoesOnAsSoonAsTheWatchersHaveEndedWithTheSameReports) {
+  const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
+  AddRunningTask(true);
+  environment.waitForReal = true;
+  std::uint32_t id = 0;
+  environment.actions[2] = [&] {  // the first tick has started the process
+    id = ProcessIdOfTask();
+    service.OnStop();
+  };
+  Run();
+  ASSERT_NE(id, 0u);
+  // The ForceKill task's process is killed at the stop event; the wait ended with it, not
+  // with the tick, and the report of checkpoint 2 came then.
+  EXPECT_EQ(environment.waits, std::vector<std::uint32_t>{1000});
+  EXPECT_EQ(environment.waitsEnded, std::vector<bool>{true});
+  EXPECT_EQ(environment.sleeps, 2);
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kStopPending, 1, 1100}, {kStopPending, 2, 1100}}));
+  EXPECT_TRUE(testsupport::Eventually([&] { return !testsupport::ProcessIdInUse(id); }));
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "] Task 'Run' run by command: "), 1);
+  EXPECT_LT(log.find("Stopping Service"), log.find("Service Stopped"));
+}
+
+TEST_F(MainLoopTest, TasksThatDoNotEndAreWaitedForNineTicksWithCheckpointsTwoToTen) {
+  const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
+  AddRunningTask(false);
+  CloseStopEvent();  // the watcher waits for its process alone, which runs on
+  std::uint32_t id = 0;
+  environment.actions[2] = [&] {
+    id = ProcessIdOfTask();
+    service.OnStop();
+  };
+  Run();
+  ASSERT_NE(id, 0u);
+  EXPECT_TRUE(testsupport::KillProcessId(id));
+  EXPECT_EQ(environment.waits, std::vector<std::uint32_t>(9, 1000));
+  EXPECT_EQ(environment.waitsEnded, std::vector<bool>(9, false));
+  std::vector<Report> expected{{kRunning, 0, 0}};
+  for (std::uint32_t checkPoint = 1; checkPoint <= 10; ++checkPoint)
+    expected.push_back({kStopPending, checkPoint, 1100});
+  EXPECT_EQ(service.reporter.reports, expected);
+}
+
+TEST(LoopEnvironmentTest, WaitUntilReturnsOnceDoneHoldsAndFalseAfterItsTime) {
+  LoopEnvironment environment;
+  int looks = 0;
+  EXPECT_TRUE(environment.WaitUntil(60'000, [&] { return ++looks == 3; }));
+  EXPECT_EQ(looks, 3);
+  const std::uint32_t start = platform::TickCount();
+  EXPECT_FALSE(environment.WaitUntil(50, [] { return false; }));
+  EXPECT_GE(platform::TickCount() - start, 50u);
+  EXPECT_TRUE(environment.WaitUntil(0, [] { return true; }));
 }
 
 }  // namespace

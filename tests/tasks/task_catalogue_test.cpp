@@ -214,5 +214,35 @@ TEST_F(TaskCatalogueTest, AllFinishedOnlyOnceNoWatcherRunsAnyMore) {
   EXPECT_TRUE(Eventually([&] { return !testsupport::ProcessIdInUse(id); }));
 }
 
+// Offers that find no task due cost one comparison; this shows they still miss no start,
+// after runs and after a reload that brings a task's time forward.
+TEST_F(TaskCatalogueTest, EveryTaskStartsAtTheFirstTickPastItsPeriodTickAfterTick) {
+  const std::string command = CommandFor(MissingProgram());
+  WriteTask("a.xml", TaskFile("Ten", command, false, 10));
+  WriteTask("b.xml", TaskFile("TwentyFive", command, false, 25));
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  std::vector<std::pair<std::int64_t, std::string>> runs;
+  const auto tick = [&](std::int64_t now) {
+    const std::size_t mark = Mark();
+    clock.Set(now);
+    catalogue.Offer(now);
+    ASSERT_TRUE(Eventually([&] { return catalogue.AllFinished(); }));
+    for (const std::string& message : MessagesSince(mark))
+      runs.emplace_back(now - kTime, message.substr(0, message.find(" run by command")));
+  };
+  for (std::int64_t now = kTime; now <= kTime + 30; ++now) tick(now);
+  using Runs = decltype(runs);
+  EXPECT_EQ(runs, (Runs{{0, "Task 'Ten'"}, {0, "Task 'TwentyFive'"}, {11, "Task 'Ten'"},
+                        {22, "Task 'Ten'"}, {26, "Task 'TwentyFive'"}}));
+
+  runs.clear();
+  context->settings().SetTaskValue("TwentyFive", "LastRun", std::to_string(kTime - 100));
+  ASSERT_TRUE(testsupport::SetLastWriteTime(ConfigFile("b.xml"), kWritten + 10'000'000));
+  catalogue.Reload();
+  for (std::int64_t now = kTime + 31; now <= kTime + 34; ++now) tick(now);
+  EXPECT_EQ(runs, (Runs{{31, "Task 'TwentyFive'"}, {33, "Task 'Ten'"}}));
+}
+
 }  // namespace
 }  // namespace hvs::tasktest
