@@ -29,7 +29,8 @@ class Task {
   // now > LastRun + WaitPeriodSeconds, in signed 64-bit arithmetic; a sum beyond the
   // 64-bit range is never due when it overflows upwards and always due downwards.
   bool IsDue(std::int64_t now) const;
-  // LastRun + WaitPeriodSeconds: the task is due at every time after this one.
+  // LastRun + WaitPeriodSeconds, saturated at the 64-bit range: the task is due at every
+  // time after this one.
   std::int64_t DueAfter() const;
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.

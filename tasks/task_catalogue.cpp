@@ -71,7 +71,8 @@ std::int64_t TaskCatalogue::EarliestDueAfter() const {
 }
 
 void TaskCatalogue::Offer(std::int64_t now) {
-  if (now <= quietUntil_) return;
+  // The earliest time stands for a sum that overflowed downwards, due at every time.
+  if (now <= quietUntil_ && quietUntil_ != std::numeric_limits<std::int64_t>::min()) return;
   // A run moves its task's LastRun, so the next quiet time is taken after each one.
   std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
   for (auto& [name, task] : tasks_) {

@@ -36,7 +36,7 @@ std::string EscapePercent(std::string_view text) {
 std::int64_t Task::DueAfter() const {
   const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
   // A stored LastRun may be any 64-bit number: a sum beyond the range saturates, to a time
-  // after any `now` (never due) or before any (always due).
+  // after any `now` (never due) or to the earliest time (due at every time, see IsDue).
   if (period > 0 && LastRun > std::numeric_limits<std::int64_t>::max() - period)
     return std::numeric_limits<std::int64_t>::max();
   if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period)
@@ -44,7 +44,11 @@ std::int64_t Task::DueAfter() const {
   return LastRun + period;
 }
 
-bool Task::IsDue(std::int64_t now) const { return now > DueAfter(); }
+bool Task::IsDue(std::int64_t now) const {
+  const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
+  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period) return true;
+  return now > DueAfter();
+}
 
 void Task::Run() {
   LogFile& log = context.log();

@@ -228,8 +228,10 @@ TEST_F(TaskCatalogueTest, EveryTaskStartsAtTheFirstTickPastItsPeriodTickAfterTic
     clock.Set(now);
     catalogue.Offer(now);
     ASSERT_TRUE(Eventually([&] { return catalogue.AllFinished(); }));
-    for (const std::string& message : MessagesSince(mark))
-      runs.emplace_back(now - kTime, message.substr(0, message.find(" run by command")));
+    for (const std::string& message : MessagesSince(mark)) {
+      const std::size_t run = message.find(" run by command");
+      if (run != std::string::npos) runs.emplace_back(now - kTime, message.substr(0, run));
+    }
   };
   for (std::int64_t now = kTime; now <= kTime + 30; ++now) tick(now);
   using Runs = decltype(runs);
