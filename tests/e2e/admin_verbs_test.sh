@@ -19,7 +19,7 @@ if [ "$TARGET" = posix ]; then
 else
   trap 'rm -rf "$scratch"; reg delete "HKLM\SOFTWARE\Sorvane" /f >/dev/null 2>&1' EXIT
   run() { wine "$@"; }
-  reg() { wine reg "$@"; }
+  reg() { wine reg "$@" /reg:32; }  # the service reads the 32-bit view, as its neighbours write it
   program=ZAVPluginService.exe
   sep='\'
   reg delete 'HKLM\SOFTWARE\Sorvane' /f >/dev/null 2>&1
