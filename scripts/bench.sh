@@ -59,6 +59,9 @@ process_and_children_cpu_ns() {
 }
 
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+# Resident memory with each shared page counted by its share (the C library's pages are
+# shared with every process of the host).
+pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup"; }
 
 # The median of the numbers given, and their minimum and maximum.
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; printf "%s (min %s, max %s)", m, v[1], v[NR]}'; }
@@ -152,6 +155,7 @@ bench_idle() {
   done
   idle_rss=$(rss_kib "$idle_pid")
   empty_rss=$(rss_kib "$empty_pid")
+  idle_pss=$(pss_kib "$idle_pid")
   stop_service "$idle_pid"
   stop_service "$empty_pid"
   kill "$ticker_pid"
@@ -162,7 +166,7 @@ bench_idle() {
   echo "  bare 1 s ticker     $(median "${ticker_shares[@]}")"
   echo "  target              at most 0.02"
   echo "Resident memory (KiB):"
-  echo "  1,000 tasks         $idle_rss"
+  echo "  1,000 tasks         $idle_rss (proportional share: $idle_pss)"
   echo "  no task             $empty_rss"
   echo "  target              at most $((4096 + 1000)) (4 MiB + 1 KiB a task)"
 }

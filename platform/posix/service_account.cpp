@@ -77,7 +77,7 @@ Error ResolveServiceAccount(const std::string& recorded, ServiceAccount& account
     account.uid = ::geteuid();
     account.gid = ::getegid();
     account.name = std::to_string(account.uid);
-    account.home = "/";
+    account.home.assign(1, '/');  // not = "/": GCC 12 at -O2 warns of an overlapping copy
   }
   if (starter || account.uid == ::geteuid()) return kSuccess;
   if (::geteuid() != 0) return kServiceLogonFailed;
