@@ -17,13 +17,6 @@ target_include_directories(hvs_thirdparty_headers SYSTEM INTERFACE ${HVS_THIRDPA
 
 if(HVS_PLATFORM STREQUAL "posix")
   find_package(SQLite3 REQUIRED)
-  # Release builds link SQLite's archive, so that the program can be linked statically.
-  find_library(HVS_SQLITE_ARCHIVE NAMES libsqlite3.a)
-  if(HVS_SQLITE_ARCHIVE)
-    set_property(TARGET SQLite::SQLite3 PROPERTY IMPORTED_LOCATION_RELEASE ${HVS_SQLITE_ARCHIVE})
-    set_property(TARGET SQLite::SQLite3 APPEND PROPERTY
-      INTERFACE_LINK_LIBRARIES $<$<CONFIG:Release>:m>)
-  endif()
   find_package(Threads REQUIRED)
 endif()
 
