@@ -15,12 +15,10 @@
 
 namespace platform::posix {
 
-namespace {
 bool MeansNotHere(int error) {
   return error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV ||
          error == ETIMEDOUT;
 }
-}  // namespace
 
 std::vector<std::string> ExecutableCandidates(const std::string& program,
                                               const std::string& programDirectory,
@@ -63,13 +61,10 @@ void MarkDescriptorsCloseOnExec(int first, int highest) {
 
 int ExecFirstRunnable(const std::vector<std::string>& candidates, char* const* argv,
                       char* const* envp) {
-  bool denied = false;
-  for (const std::string& candidate : candidates) {
-    ::execve(candidate.c_str(), argv, envp);
-    if (errno == EACCES) denied = true;
-    else if (!MeansNotHere(errno)) return errno;
-  }
-  return denied ? EACCES : ENOENT;
+  return RunFirstRunnable(candidates, [argv, envp](const char* path) {
+    ::execve(path, argv, envp);
+    return errno;
+  });
 }
 
 }  // namespace platform::posix

@@ -1,6 +1,7 @@
-// What a freshly forked child does before it runs a program: the same for tasks and services.
+// How a program is found on the search path, and what a forked child does before it runs one.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,23 @@ namespace platform::posix {
 std::vector<std::string> ExecutableCandidates(const std::string& program,
                                               const std::string& programDirectory = {},
                                               const char* searchPath = nullptr);
+// Whether an exec's errno means the program is not at that path, so the next one is tried.
+bool MeansNotHere(int error);
+// execvp's walk over `candidates`: `run(path)` returns 0 once the program runs, else its
+// errno; a file that may not be run is remembered while later ones are tried. Returns 0 or
+// the errno to report. Allocates nothing, so a forked child may use it.
+template <typename Run>
+int RunFirstRunnable(const std::vector<std::string>& candidates, Run run) {
+  bool denied = false;
+  for (const std::string& candidate : candidates) {
+    const int error = run(candidate.c_str());
+    if (error == 0) return 0;
+    if (error == EACCES) denied = true;
+    else if (!MeansNotHere(error)) return error;
+  }
+  return denied ? EACCES : ENOENT;
+}
+
 // The highest descriptor number the process may have; call before fork.
 int HighestDescriptor();
 

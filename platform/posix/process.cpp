@@ -1,20 +1,17 @@
-// Processes on Linux: fork and exec without a shell, one poll on a pidfd and an eventfd,
+// Processes on Linux: posix_spawn without a shell, one poll on a pidfd and an eventfd,
 // and the running executables read from /proc.
 #include "platform/process.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -31,33 +28,45 @@ namespace platform {
 
 namespace {
 
-using UniqueFd = UniqueAny<int, &::close, -1>;
 using UniqueDir = UniqueAny<DIR*, &::closedir>;
 
 constexpr std::size_t kMaxProcesses = 1024;
 constexpr std::size_t kMaxNameLength = 49;
 
-// --- In the child, between fork and exec: async-signal-safe calls only. ---
+// What a started program gets, as on Windows: every signal at its default, none blocked,
+// and no descriptor but the standard three (others may lack O_CLOEXEC).
+class SpawnSettings {
+ public:
+  SpawnSettings() {
+    ::posix_spawnattr_init(&attributes_);
+    ::posix_spawn_file_actions_init(&actions_);
+    sigset_t all;
+    sigset_t none;
+    ::sigfillset(&all);
+    ::sigemptyset(&none);
+    error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    if (error_ == 0) error_ = ::posix_spawnattr_setsigdefault(&attributes_, &all);
+    if (error_ == 0) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+    if (error_ == 0) error_ = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+  }
+  ~SpawnSettings() {
+    ::posix_spawn_file_actions_destroy(&actions_);
+    ::posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSettings(const SpawnSettings&) = delete;
+  SpawnSettings& operator=(const SpawnSettings&) = delete;
 
-[[noreturn]] void RunChild(const std::vector<std::string>& candidates, char* const* argv,
-                           int errorPipe, int highestFd) {
-  posix::ResetSignals();
-  posix::MarkDescriptorsCloseOnExec(3, highestFd);
-  const int error = posix::ExecFirstRunnable(candidates, argv, environ);
-  [[maybe_unused]] const ssize_t written = ::write(errorPipe, &error, sizeof error);
-  ::_exit(127);
-}
+  int error() const { return error_; }
+  // posix_spawn's result: 0 with the child's id, or the errno of the failed exec.
+  int Spawn(pid_t& pid, const char* path, char* const* argv) const {
+    return ::posix_spawn(&pid, path, &actions_, &attributes_, argv, environ);
+  }
 
-// --- Back in the parent. ---
-
-// The child's errno when exec failed; 0 when the pipe closed at a successful exec.
-int ReadExecError(int errorPipe) {
-  int error = 0;
-  ssize_t got = 0;
-  do got = ::read(errorPipe, &error, sizeof error);
-  while (got < 0 && errno == EINTR);
-  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
-}
+ private:
+  posix_spawnattr_t attributes_;
+  posix_spawn_file_actions_t actions_;
+  int error_ = 0;
+};
 
 // False when the child is not ours to reap (any more).
 bool Reap(pid_t pid, int& status, int options = 0) {
@@ -137,22 +146,17 @@ Error Process::Create(const std::string& commandLine) {
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return posix::LastErrno();
-  UniqueFd readEnd(pipeEnds[0]);
-  UniqueFd writeEnd(pipeEnds[1]);
-  const int highestFd = posix::HighestDescriptor();
+  // posix_spawn, not fork: the child borrows this process's memory until its exec instead
+  // of copying the page tables of a service that may be large, and an exec failure comes
+  // back as the result.
+  const SpawnSettings settings;
+  if (settings.error() != 0) return posix::FromErrno(settings.error());
+  pid_t pid = 0;
+  const int spawnError = posix::RunFirstRunnable(
+      candidates, [&](const char* path) { return settings.Spawn(pid, path, argv.data()); });
+  if (spawnError != 0) return posix::FromErrno(spawnError);
 
-  const pid_t pid = ::fork();
-  if (pid < 0) return posix::LastErrno();
-  if (pid == 0) RunChild(candidates, argv.data(), writeEnd.get(), highestFd);
-
-  writeEnd.reset();
   int status = 0;
-  if (const int error = ReadExecError(readEnd.get()); error != 0) {
-    Reap(pid, status);
-    return posix::FromErrno(error);
-  }
   const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U));
   if (pidfd < 0) {
     // Without a pidfd the process could not be waited on with the event: do not start it.

@@ -37,7 +37,8 @@ constexpr const char* kSchema =
     "COMMIT;";
 
 enum Sql {
-  kBegin,
+  kBeginRead,
+  kBeginWrite,
   kCommit,
   kRollback,
   kFindChild,
@@ -54,6 +55,7 @@ enum Sql {
 };
 
 constexpr const char* kStatements[kSqlCount] = {
+    "BEGIN",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -147,19 +149,21 @@ Error Run(const Store& store, Sql sql) {
   return FromSqlite(store.db(), query.Step());
 }
 
-// BEGIN IMMEDIATE takes the write lock up front (waiting out other writers), so a write
-// never fails half-way for a lock and never sees a snapshot gone stale.
-class WriteTransaction {
+// A write begins IMMEDIATE, taking the write lock up front (waiting out other writers), so
+// it never fails half-way for a lock and never sees a snapshot gone stale. A read that takes
+// several statements shares one snapshot: SQLite takes and drops its file locks once per
+// transaction, not once per statement.
+class Transaction {
  public:
-  explicit WriteTransaction(const Store& store) : store_(store) {}
-  ~WriteTransaction() {
+  Transaction(const Store& store, Sql begin) : store_(store), begin_(begin) {}
+  ~Transaction() {
     if (open_) Run(store_, kRollback);
   }
-  WriteTransaction(const WriteTransaction&) = delete;
-  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
 
   Error Begin() {
-    const Error error = Run(store_, kBegin);
+    const Error error = Run(store_, begin_);
     open_ = error == kSuccess;
     return error;
   }
@@ -171,6 +175,7 @@ class WriteTransaction {
 
  private:
   const Store& store_;
+  const Sql begin_;
   bool open_ = false;
 };
 
@@ -240,6 +245,15 @@ Error Walk(const Store& store, KeyId from, const std::vector<std::string_view>& 
   return found == 0 ? RequireKey(store, from) : kSuccess;
 }
 
+// Walk in a read transaction of its own.
+Error WalkInOneSnapshot(const Store& store, KeyId from, const std::vector<std::string_view>& levels,
+                        std::size_t& found, KeyId& key) {
+  Transaction reading(store, kBeginRead);
+  if (Error error = reading.Begin()) return error;
+  if (Error error = Walk(store, from, levels, found, key)) return error;
+  return reading.Commit();
+}
+
 Error ListNames(const KeyHandle& key, Sql sql, std::vector<std::string>& names) {
   names.clear();
   const Error error = Locked([&](Store& store) -> Error {
@@ -263,10 +277,10 @@ Error CreateKey(const KeyHandle& base, std::string_view path, KeyId& key) {
     std::size_t found = 0;
     KeyId id = 0;
     // Most calls open keys that exist; they need no write lock.
-    if (Error error = Walk(store, base.id, levels, found, id)) return error;
+    if (Error error = WalkInOneSnapshot(store, base.id, levels, found, id)) return error;
     if (found < levels.size()) {
       if ((base.access & kKeyCreateSubKey) == 0) return kAccessDenied;
-      WriteTransaction transaction(store);
+      Transaction transaction(store, kBeginWrite);
       if (Error error = transaction.Begin()) return error;
       // Another process may have changed the tree since the walk above.
       if (Error error = Walk(store, base.id, levels, found, id)) return error;
@@ -289,7 +303,7 @@ Error OpenKey(const KeyHandle& base, std::string_view path, KeyId& key) {
     if (Error error = SplitPath(path, levels)) return error;
     std::size_t found = 0;
     KeyId id = 0;
-    if (Error error = Walk(store, base.id, levels, found, id)) return error;
+    if (Error error = WalkInOneSnapshot(store, base.id, levels, found, id)) return error;
     if (found < levels.size()) return kFileNotFound;
     key = id;
     return kSuccess;
@@ -300,7 +314,7 @@ Error DeleteKey(const KeyHandle& base, std::string_view path) {
   std::vector<std::string_view> levels;
   return Locked([&](Store& store) -> Error {
     if (Error error = SplitPath(path, levels)) return error;
-    WriteTransaction transaction(store);
+    Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
     std::size_t found = 0;
     KeyId id = 0;
@@ -352,7 +366,7 @@ Error SetValue(const KeyHandle& key, std::string_view name, std::uint32_t type, 
   if (name.size() > kMaxValueNameLength) return kInvalidParameter;
   if ((key.access & kKeySetValue) == 0) return kAccessDenied;
   return Locked([&](Store& store) -> Error {
-    WriteTransaction transaction(store);
+    Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
     Query query(store, kUpsertValue);
     const int result =
@@ -365,7 +379,7 @@ Error SetValue(const KeyHandle& key, std::string_view name, std::uint32_t type, 
 Error DeleteValue(const KeyHandle& key, std::string_view name) {
   if ((key.access & kKeySetValue) == 0) return kAccessDenied;
   return Locked([&](Store& store) -> Error {
-    WriteTransaction transaction(store);
+    Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
     {
       Query query(store, kDeleteValue);

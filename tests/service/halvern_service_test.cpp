@@ -263,13 +263,16 @@ TEST_F(MainLoopTest, TheStopGoesOnAsSoonAsTheWatchersHaveEndedWithTheSameReports
   };
   Run();
   ASSERT_NE(id, 0u);
-  // The ForceKill task's process is killed at the stop event; the wait ended with it, not
-  // with the tick, and the report of checkpoint 2 came then.
-  EXPECT_EQ(environment.waits, std::vector<std::uint32_t>{1000});
-  EXPECT_EQ(environment.waitsEnded, std::vector<bool>{true});
+  // The ForceKill task's process is killed at the stop event. Mostly the one wait ended with
+  // it, not with the tick, and the report of checkpoint 2 came then; on a busy machine the
+  // watcher may have ended before the stop sequence looked, and then nothing is waited for.
+  ASSERT_LE(environment.waits.size(), 1u);
+  EXPECT_EQ(environment.waits, std::vector<std::uint32_t>(environment.waits.size(), 1000));
+  EXPECT_EQ(environment.waitsEnded, std::vector<bool>(environment.waits.size(), true));
   EXPECT_EQ(environment.sleeps, 2);
-  EXPECT_EQ(service.reporter.reports,
-            (std::vector<Report>{{kRunning, 0, 0}, {kStopPending, 1, 1100}, {kStopPending, 2, 1100}}));
+  std::vector<Report> expected{{kRunning, 0, 0}, {kStopPending, 1, 1100}};
+  if (!environment.waits.empty()) expected.push_back({kStopPending, 2, 1100});
+  EXPECT_EQ(service.reporter.reports, expected);
   EXPECT_TRUE(testsupport::Eventually([&] { return !testsupport::ProcessIdInUse(id); }));
   const std::string log = Log();
   EXPECT_EQ(Count(log, "] Task 'Run' run by command: "), 1);
