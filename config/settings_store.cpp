@@ -66,14 +66,19 @@ std::string SettingsStore::ReadMachineValue(std::string_view keyPath, std::strin
 
 std::string SettingsStore::ReadValue(const platform::RegistryKey& key, std::string_view name,
                                      std::string_view defaultValue, bool writeIfMissing) const {
-  std::uint32_t size = 0;
-  if (key.QueryValue(name, nullptr, nullptr, &size) != platform::kSuccess) {
+  // Most values are short: one read into a first buffer, a second only for a longer value.
+  constexpr std::uint32_t kFirstBuffer = 256;
+  std::vector<char> data(kFirstBuffer + 1, '\0');
+  std::uint32_t size = kFirstBuffer;
+  platform::Error result = key.QueryValue(name, nullptr, data.data(), &size);
+  if (result == platform::kMoreData) {
+    data.assign(static_cast<std::size_t>(size) + 1, '\0');
+    result = key.QueryValue(name, nullptr, data.data(), &size);
+  } else if (result != platform::kSuccess) {
     if (writeIfMissing) WriteValue(key, name, defaultValue);
     return std::string(defaultValue);
   }
-  std::vector<char> data(static_cast<std::size_t>(size) + 1, '\0');
-  if (key.QueryValue(name, nullptr, data.data(), &size) != platform::kSuccess)
-    return std::string(defaultValue);
+  if (result != platform::kSuccess) return std::string(defaultValue);
   // The text ends at the first NUL, so values stored with a terminating NUL read alike.
   data[size] = '\0';
   std::string text(data.data());

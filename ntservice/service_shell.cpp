@@ -19,10 +19,32 @@ namespace {
 // The platform's callbacks carry no context, so they find the object here.
 std::atomic<CServiceShell*> singleInstance{nullptr};
 
-// True while the service thread is in ServiceEntry. The system's dispatcher may return as
-// soon as the stopped report is out, while that thread is still leaving the object (its
-// status lock, the rest of ServiceMain); the object must not be destroyed before.
-std::atomic<bool> serviceThreadInside{false};
+// Whether the service thread is in ServiceEntry. The system's dispatcher may return as soon
+// as the stopped report is out, while that thread is still leaving the object (its status
+// lock, the rest of ServiceMain); the object must not be destroyed before. A mutex and a
+// condition, not std::atomic::wait, whose MinGW build can miss the wake-up and keep the
+// process from ever ending. Never destroyed: the thread may still be leaving the notify
+// while the main thread ends the program.
+struct ServiceThreadPresence {
+  std::mutex lock;
+  std::condition_variable left;
+  bool inside = false;
+
+  void Set(bool now) {
+    const std::lock_guard<std::mutex> hold(lock);
+    inside = now;
+    if (!now) left.notify_all();
+  }
+  void WaitUntilLeft() {
+    std::unique_lock<std::mutex> hold(lock);
+    left.wait(hold, [this] { return !inside; });
+  }
+};
+
+ServiceThreadPresence& TheServiceThread() {
+  static ServiceThreadPresence* const presence = new ServiceThreadPresence;
+  return *presence;
+}
 
 // Controls (the Win32 numbers).
 enum : std::uint32_t {
@@ -70,15 +92,14 @@ CServiceShell::~CServiceShell() {
 void CServiceShell::ServiceEntry(std::uint32_t argc, char** argv) {
   CServiceShell* const shell = singleInstance.load();
   if (shell == nullptr) return;
-  serviceThreadInside = true;
+  TheServiceThread().Set(true);
   try {
     shell->ServiceMain(argc, argv);
   } catch (...) {
     shell->SetStatus(platform::kServiceStopped, 0, 0, 0, platform::kExceptionInService, 0);
   }
   // The last access of this thread to anything the object's owner may destroy.
-  serviceThreadInside = false;
-  serviceThreadInside.notify_all();
+  TheServiceThread().Set(false);
 }
 
 std::uint32_t CServiceShell::ExtendedControlEntry(std::uint32_t control, std::uint32_t eventType,
@@ -115,7 +136,7 @@ bool CServiceShell::RunUnderDispatcher(platform::Error& error) {
   char name[kServiceNameBuffer] = {};
   std::memcpy(name, serviceName.data(), serviceName.size());
   error = platform::StartServiceDispatcher(name, &ServiceEntry);
-  serviceThreadInside.wait(true);
+  TheServiceThread().WaitUntilLeft();
   return error == platform::kSuccess;
 }
 

@@ -75,6 +75,15 @@ TEST_F(SettingsStoreTest, ValuesOfOtherTypesReadAsTextUpToFirstNul) {
   EXPECT_EQ(store.GetString("WithoutNul", "x"), "120");
 }
 
+TEST_F(SettingsStoreTest, ValuesOfEveryLengthReadWhole) {
+  SettingsStore store(log);
+  for (const std::size_t length : {255, 256, 257, 4000}) {
+    const std::string text(length, 'v');
+    Put(kProgram, "Long", platform::kRegSz, text);
+    EXPECT_EQ(store.GetString("Long", "x"), text) << length;
+  }
+}
+
 TEST_F(SettingsStoreTest, OpenLeavesExistingSoapValuesAlone) {
   Put(kReports, "SOAPUsername", platform::kRegSz, "operator");
   Put(kReports, "SOAPPassword", platform::kRegSz, std::string("secret\0", 7));
