@@ -70,15 +70,16 @@ std::string SettingsStore::ReadValue(const platform::RegistryKey& key, std::stri
   constexpr std::uint32_t kFirstBuffer = 256;
   std::vector<char> data(kFirstBuffer + 1, '\0');
   std::uint32_t size = kFirstBuffer;
-  platform::Error result = key.QueryValue(name, nullptr, data.data(), &size);
-  if (result == platform::kMoreData) {
-    data.assign(static_cast<std::size_t>(size) + 1, '\0');
-    result = key.QueryValue(name, nullptr, data.data(), &size);
-  } else if (result != platform::kSuccess) {
+  const platform::Error first = key.QueryValue(name, nullptr, data.data(), &size);
+  if (first != platform::kSuccess && first != platform::kMoreData) {
     if (writeIfMissing) WriteValue(key, name, defaultValue);
     return std::string(defaultValue);
   }
-  if (result != platform::kSuccess) return std::string(defaultValue);
+  if (first == platform::kMoreData) {
+    data.assign(static_cast<std::size_t>(size) + 1, '\0');
+    if (key.QueryValue(name, nullptr, data.data(), &size) != platform::kSuccess)
+      return std::string(defaultValue);
+  }
   // The text ends at the first NUL, so values stored with a terminating NUL read alike.
   data[size] = '\0';
   std::string text(data.data());
