@@ -4,7 +4,7 @@
 #include <string>
 
 #include "service/admin_verbs.h"
-#include "service/task_inspection.h"
+#include "service/trial_load.h"
 #include "tasks/running_elsewhere.h"
 
 namespace hvs {
@@ -46,22 +46,22 @@ std::string RunningText(const Task& task) {
   return answer;
 }
 
-std::string WhyNot(const InspectedTask& inspected) {
-  if (inspected.messages.empty()) return "no: the file holds no XML element";
+std::string WhyNot(const TrialLoad& trial) {
+  if (trial.messages.empty()) return "no: the file holds no XML element";
   std::string reasons = "no: ";
-  for (std::size_t i = 0; i < inspected.messages.size(); ++i)
-    reasons += (i ? "; " : "") + inspected.messages[i];
+  for (std::size_t i = 0; i < trial.messages.size(); ++i)
+    reasons += (i ? "; " : "") + trial.messages[i];
   return reasons;
 }
 
-void PrintTask(std::ostream& out, const std::string& file, const InspectedTask& inspected,
+void PrintTask(std::ostream& out, const std::string& file, const TrialLoad& trial,
                std::int64_t now) {
   out << file << "\n";
-  if (!inspected.loaded) {
-    Field(out, "Loads:", WhyNot(inspected));
+  if (!trial.loaded) {
+    Field(out, "Loads:", WhyNot(trial));
     return;
   }
-  const Task& task = *inspected.task;
+  const Task& task = *trial.task;
   Field(out, "Name:", task.Name.empty() ? "(none)" : task.Name);
   Field(out, "Loads:", "yes");
   Field(out, "Period:", std::to_string(task.WaitPeriodSeconds) + " seconds");
@@ -75,10 +75,10 @@ void PrintTask(std::ostream& out, const std::string& file, const InspectedTask& 
 
 int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostream& err,
               const platform::Clock& clock) {
-  TaskInspector inspector(programDirectory, clock);
-  const std::string config = inspector.context().ConfigDirectory();
+  TrialLoader loader(programDirectory, clock);
+  const std::string config = loader.context().ConfigDirectory();
   std::vector<platform::FileEntry> files;
-  if (const platform::Error error = inspector.FindTaskFiles(files)) {
+  if (const platform::Error error = loader.FindTaskFiles(files)) {
     ReportSearchFailure(err, config, error);
     return static_cast<int>(error);
   }
@@ -90,7 +90,7 @@ int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostre
   const std::int64_t now = clock.Now();
   for (const platform::FileEntry& file : files) {
     out << "\n";
-    PrintTask(out, file.name, inspector.Inspect(file, platform::JoinPath(config, file.name)), now);
+    PrintTask(out, file.name, loader.Load(file, platform::JoinPath(config, file.name)), now);
   }
   return 0;
 }

@@ -1,5 +1,5 @@
 // Loading task files through a read-only context and collecting the loader's messages.
-#include "service/task_inspection.h"
+#include "service/trial_load.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,13 +22,13 @@ std::string WithoutLineEnd(std::string_view message) {
 
 }  // namespace
 
-TaskInspector::TaskInspector(const std::string& programDirectory, const platform::Clock& clock)
+TrialLoader::TrialLoader(const std::string& programDirectory, const platform::Clock& clock)
     : context_(
           programDirectory,
           [this](std::string_view message) { messages_.push_back(WithoutLineEnd(message)); },
           clock) {}
 
-platform::Error TaskInspector::FindTaskFiles(std::vector<platform::FileEntry>& files) const {
+platform::Error TrialLoader::FindTaskFiles(std::vector<platform::FileEntry>& files) const {
   const platform::Error error =
       platform::FindFiles(platform::JoinPath(context_.ConfigDirectory(), "*.xml"), files);
   // The catalogue's map orders its keys byte by byte.
@@ -37,22 +37,22 @@ platform::Error TaskInspector::FindTaskFiles(std::vector<platform::FileEntry>& f
   return error;
 }
 
-InspectedTask TaskInspector::Inspect(const platform::FileEntry& match, const std::string& path) {
-  InspectedTask inspected;
-  inspected.task = std::make_unique<Task>(context_);
-  Task& task = *inspected.task;
+TrialLoad TrialLoader::Load(const platform::FileEntry& match, const std::string& path) {
+  TrialLoad trial;
+  trial.task = std::make_unique<Task>(context_);
+  Task& task = *trial.task;
   // An absent element leaves its field alone, so a sentinel shows whether the file gave it.
   const std::int32_t initialPeriod = task.WaitPeriodSeconds;
   task.WaitPeriodSeconds = kNoPeriod;
 
   messages_.clear();
-  inspected.loaded = task.Load(match, path);
-  inspected.messages = std::move(messages_);
+  trial.loaded = task.Load(match, path);
+  trial.messages = std::move(messages_);
   messages_.clear();
 
-  inspected.periodGiven = task.WaitPeriodSeconds != kNoPeriod;
-  if (!inspected.periodGiven) task.WaitPeriodSeconds = initialPeriod;
-  return inspected;
+  trial.periodGiven = task.WaitPeriodSeconds != kNoPeriod;
+  if (!trial.periodGiven) task.WaitPeriodSeconds = initialPeriod;
+  return trial;
 }
 
 void ReportSearchFailure(std::ostream& err, const std::string& directory, platform::Error error) {

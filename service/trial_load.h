@@ -15,7 +15,7 @@
 namespace hvs {
 
 // One task file as the service's loader left it.
-struct InspectedTask {
+struct TrialLoad {
   std::unique_ptr<Task> task;
   bool loaded = false;
   bool periodGiven = false;           // the file set WaitPeriodSeconds
@@ -24,18 +24,18 @@ struct InspectedTask {
 
 // Holds a read-only ServiceContext for one program directory (nothing is created, the
 // registry is only read, no log is written) and gathers its log messages load by load.
-class TaskInspector {
+class TrialLoader {
  public:
-  explicit TaskInspector(const std::string& programDirectory,
-                         const platform::Clock& clock = platform::SystemClock());
-  TaskInspector(const TaskInspector&) = delete;
-  TaskInspector& operator=(const TaskInspector&) = delete;
+  explicit TrialLoader(const std::string& programDirectory,
+                       const platform::Clock& clock = platform::SystemClock());
+  TrialLoader(const TrialLoader&) = delete;
+  TrialLoader& operator=(const TrialLoader&) = delete;
 
   // The entries of Config that the catalogue's search finds, in the catalogue's key
   // order. 2 or 3 when the directory cannot be searched.
   platform::Error FindTaskFiles(std::vector<platform::FileEntry>& files) const;
   // Loads the file at `path`, found as `match`, into a new task, as a reload would.
-  InspectedTask Inspect(const platform::FileEntry& match, const std::string& path);
+  TrialLoad Load(const platform::FileEntry& match, const std::string& path);
 
   ServiceContext& context() { return context_; }
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "service/admin_verbs.h"
-#include "service/task_inspection.h"
+#include "service/trial_load.h"
 
 namespace hvs {
 
@@ -25,10 +25,10 @@ FileToCheck Named(const std::string& path) {
 }
 
 // What the service would do with a task that loads but that is probably not meant so.
-std::vector<std::string> Doubts(const InspectedTask& inspected) {
-  const Task& task = *inspected.task;
+std::vector<std::string> Doubts(const TrialLoad& trial) {
+  const Task& task = *trial.task;
   std::vector<std::string> doubts;
-  if (!inspected.periodGiven)
+  if (!trial.periodGiven)
     doubts.push_back("WaitPeriodSeconds is missing: the task is due at every tick");
   else if (task.WaitPeriodSeconds <= 0)
     doubts.push_back("WaitPeriodSeconds is " + std::to_string(task.WaitPeriodSeconds) +
@@ -40,31 +40,31 @@ std::vector<std::string> Doubts(const InspectedTask& inspected) {
 }
 
 // Prints the file's block; true when it loads.
-bool Check(TaskInspector& inspector, const FileToCheck& file, std::ostream& out) {
-  const InspectedTask inspected = inspector.Inspect(file.match, file.path);
-  out << file.label << ": " << (inspected.loaded ? "loads" : "does not load") << "\n";
+bool Check(TrialLoader& loader, const FileToCheck& file, std::ostream& out) {
+  const TrialLoad trial = loader.Load(file.match, file.path);
+  out << file.label << ": " << (trial.loaded ? "loads" : "does not load") << "\n";
   // A name used twice in the command is reported once.
   std::set<std::string> said;
-  for (const std::string& message : inspected.messages)
+  for (const std::string& message : trial.messages)
     if (said.insert(message).second) out << "  " << message << "\n";
-  if (!inspected.loaded && inspected.messages.empty())
+  if (!trial.loaded && trial.messages.empty())
     out << "  the file holds no XML element\n";
-  if (inspected.loaded)
-    for (const std::string& doubt : Doubts(inspected)) out << "  " << doubt << "\n";
-  return inspected.loaded;
+  if (trial.loaded)
+    for (const std::string& doubt : Doubts(trial)) out << "  " << doubt << "\n";
+  return trial.loaded;
 }
 
 }  // namespace
 
 int ValidateTaskFiles(const std::string& programDirectory, const std::vector<std::string>& files,
                       std::ostream& out, std::ostream& err) {
-  TaskInspector inspector(programDirectory);
+  TrialLoader loader(programDirectory);
   std::vector<FileToCheck> toCheck;
   for (const std::string& path : files) toCheck.push_back(Named(path));
   if (files.empty()) {
-    const std::string config = inspector.context().ConfigDirectory();
+    const std::string config = loader.context().ConfigDirectory();
     std::vector<platform::FileEntry> found;
-    if (const platform::Error error = inspector.FindTaskFiles(found)) {
+    if (const platform::Error error = loader.FindTaskFiles(found)) {
       ReportSearchFailure(err, config, error);
       return static_cast<int>(error);
     }
@@ -75,7 +75,7 @@ int ValidateTaskFiles(const std::string& programDirectory, const std::vector<std
 
   std::size_t failed = 0;
   for (const FileToCheck& file : toCheck)
-    if (!Check(inspector, file, out)) ++failed;
+    if (!Check(loader, file, out)) ++failed;
   if (!toCheck.empty())
     out << "Files checked: " << toCheck.size() << "; loading: " << toCheck.size() - failed
         << "; not loading: " << failed << "\n";
