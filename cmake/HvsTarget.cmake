@@ -5,6 +5,11 @@ function(hvs_target_defaults target)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${HVS_WERROR}>:-Werror>)
   endif()
+  if(NOT MSVC)
+    # -O2 after CMake's -O3: the service spends its time in system calls, and -O3's extra
+    # inlining and unrolling came to 90 KiB more code, all of it resident.
+    target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-O2>)
+  endif()
   if(HVS_PLATFORM STREQUAL "posix" AND NOT MSVC)
     # A section per function, so that the release program's link can leave out what it never
     # calls: fewer pages to map.

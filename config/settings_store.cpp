@@ -25,7 +25,11 @@ void SettingsStore::Open() {
   }
 }
 
+// Each public call makes its reads (the keys opened at every call, then the value) one
+// registry batch: a transaction of the store for them all instead of one each.
+
 std::string SettingsStore::GetString(std::string_view name, std::string_view defaultValue) {
+  const platform::RegistryReadBatch together;
   Open();
   if (!open_) return std::string(defaultValue);
   return ReadValue(key_, name, defaultValue, !ReadOnly());
@@ -42,6 +46,7 @@ bool SettingsStore::OpenTaskKey(std::string_view taskName, platform::RegistryKey
 
 std::string SettingsStore::GetTaskValue(std::string_view taskName, std::string_view name,
                                         std::string_view defaultValue) {
+  const platform::RegistryReadBatch together;
   Open();
   platform::RegistryKey subkey;
   if (!open_ || !OpenTaskKey(taskName, subkey)) return std::string(defaultValue);
@@ -51,6 +56,7 @@ std::string SettingsStore::GetTaskValue(std::string_view taskName, std::string_v
 void SettingsStore::SetTaskValue(std::string_view taskName, std::string_view name,
                                  std::string_view value) {
   if (ReadOnly()) return;
+  const platform::RegistryReadBatch together;
   Open();
   platform::RegistryKey subkey;
   if (open_ && OpenTaskKey(taskName, subkey)) WriteValue(subkey, name, value);
@@ -58,6 +64,7 @@ void SettingsStore::SetTaskValue(std::string_view taskName, std::string_view nam
 
 std::string SettingsStore::ReadMachineValue(std::string_view keyPath, std::string_view name,
                                             std::string_view defaultValue) const {
+  const platform::RegistryReadBatch together;
   platform::RegistryKey key;
   if (root_.Open(keyPath, platform::kKeyQueryValue, key) != platform::kSuccess)
     return std::string(defaultValue);

@@ -2,6 +2,7 @@
 // list the names of the running executables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -86,8 +87,11 @@ class Process {
   ExitStatus status_;
 };
 
-// Called with the base name of each running process's executable (at most 49
-// characters) until it returns true. At most 1024 processes are looked at; processes
+// The longest base name VisitRunningExecutables reports; longer names come cut to it.
+inline constexpr std::size_t kMaxExecutableNameLength = 49;
+
+// Called with the base name of each running process's executable (at most
+// kMaxExecutableNameLength characters) until it returns true. At most 1024 processes are looked at; processes
 // that cannot be opened or named are skipped. 0 when the list was read, else the error.
 using ExecutableVisitor = std::function<bool(const std::string& name)>;
 Error VisitRunningExecutables(const ExecutableVisitor& visitor);

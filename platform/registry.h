@@ -78,6 +78,22 @@ class RegistryKey {
   UniqueAny<void*, &detail::CloseRegistryKey> handle_;
 };
 
+// While it lives, the registry reads of the thread that made it are one set. On POSIX they
+// share one read transaction of the store, instead of one for every key opened and value
+// read, and see the store as it was at the first of them; other threads' registry calls
+// wait for its end, and a write on this thread ends the shared view first, so writes work
+// as without it. Windows's registry has no such view, and there it does nothing. May nest.
+class RegistryReadBatch {
+ public:
+  RegistryReadBatch() noexcept;
+  ~RegistryReadBatch();
+  RegistryReadBatch(const RegistryReadBatch&) = delete;
+  RegistryReadBatch& operator=(const RegistryReadBatch&) = delete;
+
+ private:
+  bool begun_ = false;
+};
+
 // Lets an implementation file wrap and reach native handles.
 struct RegistryAccess {
   static RegistryKey Wrap(void* handle) noexcept { return RegistryKey(handle); }

@@ -14,6 +14,14 @@ namespace {
 std::string ExecutableNamePattern() {
   return std::string(R"(^(?:.*\)") + platform::PathSeparator() + R"()?(\w+\.(?:exe|bat)).*)";
 }
+// A running executable is known by its base name: never empty, without a path separator
+// of either kind, cut to the longest name the list reports. Any other text, such as a
+// whole command with its path, matches no process, and the list need not be read for it.
+bool CanNameARunningExecutable(const std::string& name) {
+  const char separators[] = {'/', platform::PathSeparator(), '\0'};
+  return !name.empty() && name.size() <= platform::kMaxExecutableNameLength &&
+         name.find_first_of(separators) == std::string::npos;
+}
 }  // namespace
 
 std::string ExecutableNameOf(std::string_view command) {
@@ -22,6 +30,7 @@ std::string ExecutableNameOf(std::string_view command) {
 }
 
 bool IsProcessRunning(const std::string& name) {
+  if (!CanNameARunningExecutable(name)) return false;
   bool found = false;
   // A list that cannot be read finds nothing, and the start goes ahead.
   platform::VisitRunningExecutables([&](const std::string& running) {

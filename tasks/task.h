@@ -38,7 +38,7 @@ class Task {
 
   std::string FileName;        // definition file without directory: the catalogue's key
   std::string FilePath;        // full path of the definition file
-  std::string FileText;        // the bytes read; the parser works on them in place
+  std::string FileText;        // the bytes read, parsed in place; empty again after the parse
   std::string Name;            // names the registry subkey and appears in messages
   std::string Command;         // as written, with %NAME% references
   std::string DisplayCommand;  // substituted, secrets masked: for the log

@@ -105,6 +105,12 @@ const XmlNode* FirstElement(const rapidxml::xml_document<char>& document) {
 }  // namespace
 
 bool Task::Parse() {
+  // Nothing reads the text after the parse: kept, it would hold every task file's bytes
+  // in memory for good. Released after the document, whose nodes point into it.
+  struct ReleaseText {
+    std::string& text;
+    ~ReleaseText() { std::string().swap(text); }
+  } release{FileText};
   LogFile& log = context.log();
   switch (ReadWhole(FilePath, FileText)) {
     case ReadResult::kOpenFailed:

@@ -31,7 +31,6 @@ namespace {
 using UniqueDir = UniqueAny<DIR*, &::closedir>;
 
 constexpr std::size_t kMaxProcesses = 1024;
-constexpr std::size_t kMaxNameLength = 49;
 
 // What a started program gets, as on Windows: every signal at its default, none blocked,
 // and no descriptor but the standard three (others may lack O_CLOEXEC).
@@ -120,7 +119,7 @@ Executable ExecutableName(int procFd, const char* pid, std::string& name) {
   constexpr std::string_view kDeleted = " (deleted)";
   if (target.ends_with(kDeleted)) target.remove_suffix(kDeleted.size());
   target = target.substr(target.find_last_of('/') + 1);
-  name.assign(target.substr(0, kMaxNameLength));
+  name.assign(target.substr(0, kMaxExecutableNameLength));
   return name.empty() ? Executable::kUnreadable : Executable::kNamed;
 }
 

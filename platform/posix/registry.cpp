@@ -98,4 +98,10 @@ Error RegistryKey::ListValues(std::vector<std::string>& names) const {
   return store::ListValues(*key, names);
 }
 
+RegistryReadBatch::RegistryReadBatch() noexcept : begun_(store::BeginReadBatch()) {}
+
+RegistryReadBatch::~RegistryReadBatch() {
+  if (begun_) store::EndReadBatch();
+}
+
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <system_error>
 
 #include "platform/posix/sqlite_db.h"
 #include "platform/registry.h"
@@ -153,6 +154,25 @@ Error Run(const Store& store, Sql sql) {
 // it never fails half-way for a lock and never sees a snapshot gone stale. A read that takes
 // several statements shares one snapshot: SQLite takes and drops its file locks once per
 // transaction, not once per statement.
+// The read transaction that a batch keeps open on the connection, and how deeply batches
+// nest; used only under the store's lock.
+struct ReadBatch {
+  int depth = 0;
+  bool open = false;
+};
+
+ReadBatch& TheReadBatch() {
+  static ReadBatch batch;
+  return batch;
+}
+
+void EndBatchTransaction(const Store& store) {
+  ReadBatch& batch = TheReadBatch();
+  if (!batch.open) return;
+  if (Run(store, kCommit) != kSuccess) Run(store, kRollback);
+  batch.open = false;
+}
+
 class Transaction {
  public:
   Transaction(const Store& store, Sql begin) : store_(store), begin_(begin) {}
@@ -163,11 +183,21 @@ class Transaction {
   Transaction& operator=(const Transaction&) = delete;
 
   Error Begin() {
+    // A read joins a batch's transaction; a write ends it, for SQLite nests none and a
+    // write must not start from a snapshot that may be stale.
+    if (TheReadBatch().open) {
+      if (begin_ == kBeginRead) {
+        joined_ = true;
+        return kSuccess;
+      }
+      EndBatchTransaction(store_);
+    }
     const Error error = Run(store_, begin_);
     open_ = error == kSuccess;
     return error;
   }
   Error Commit() {
+    if (joined_) return kSuccess;
     const Error error = Run(store_, kCommit);
     if (error == kSuccess) open_ = false;
     return error;
@@ -177,10 +207,12 @@ class Transaction {
   const Store& store_;
   const Sql begin_;
   bool open_ = false;
+  bool joined_ = false;
 };
 
-std::mutex& StoreMutex() {
-  static std::mutex mutex;
+// Recursive: a batch holds it across the calls that it makes up.
+std::recursive_mutex& StoreMutex() {
+  static std::recursive_mutex mutex;
   return mutex;
 }
 
@@ -192,7 +224,7 @@ Store& TheStore() {
 template <typename Operation>
 Error Locked(Operation&& operation) noexcept {
   try {
-    std::lock_guard<std::mutex> lock(StoreMutex());
+    std::lock_guard<std::recursive_mutex> lock(StoreMutex());
     Store& store = TheStore();
     if (Error error = store.Ensure()) return error;
     return operation(store);
@@ -420,9 +452,29 @@ Error Flush(const KeyHandle& key) {
   });
 }
 
+bool BeginReadBatch() noexcept {
+  try {
+    StoreMutex().lock();
+  } catch (const std::system_error&) {
+    return false;  // the reads then go one by one
+  }
+  ReadBatch& batch = TheReadBatch();
+  Store& store = TheStore();
+  // A store that cannot be opened or read now leaves each read to fail on its own.
+  if (batch.depth++ == 0 && store.Ensure() == kSuccess) batch.open = Run(store, kBeginRead) == kSuccess;
+  return true;
+}
+
+void EndReadBatch() noexcept {
+  ReadBatch& batch = TheReadBatch();
+  if (--batch.depth == 0) EndBatchTransaction(TheStore());
+  StoreMutex().unlock();
+}
+
 void CloseStore() noexcept {
   try {
-    std::lock_guard<std::mutex> lock(StoreMutex());
+    std::lock_guard<std::recursive_mutex> lock(StoreMutex());
+    TheReadBatch().open = false;  // closing the connection ends its transaction
     TheStore().Close();
   } catch (...) {
     // Only the mutex can throw; without it there is nothing to close safely.

@@ -57,6 +57,12 @@ Error ListValues(const KeyHandle& key, std::vector<std::string>& names);
 // Commits are durable already; this also moves the journal into the database file.
 Error Flush(const KeyHandle& key);
 
+// A batch of reads by this thread in one read transaction (RegistryReadBatch): the store's
+// lock is held from BeginReadBatch to EndReadBatch, which must follow on the same thread
+// when BeginReadBatch returned true. Batches nest; a write in one ends its transaction.
+bool BeginReadBatch() noexcept;
+void EndReadBatch() noexcept;
+
 // Closes the process's connection; the next call opens StateDirectory() again. Handles stay
 // valid across a reopen of the same database.
 void CloseStore() noexcept;

@@ -14,7 +14,7 @@ void CloseHandleOwner(HANDLE handle) noexcept { ::CloseHandle(handle); }
 using UniqueHandle = UniqueAny<HANDLE, &CloseHandleOwner>;
 
 constexpr DWORD kMaxProcesses = 1024;
-constexpr DWORD kNameBuffer = 50;
+constexpr DWORD kNameBuffer = static_cast<DWORD>(kMaxExecutableNameLength) + 1;
 constexpr DWORD kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 Error LastError() noexcept { return static_cast<Error>(::GetLastError()); }

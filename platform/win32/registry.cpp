@@ -133,4 +133,8 @@ Error RegistryKey::ListValues(std::vector<std::string>& names) const {
   return ListNames(Native(native()), &ReadValueName, 16384, names);
 }
 
+// Each read of the Windows registry stands alone.
+RegistryReadBatch::RegistryReadBatch() noexcept = default;
+RegistryReadBatch::~RegistryReadBatch() = default;
+
 }  // namespace platform

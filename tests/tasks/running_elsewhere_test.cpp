@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tasks/running_elsewhere.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -77,6 +78,24 @@ TEST(IsProcessRunning, FindsARunningProgramInAnyCaseUntilItEnds) {
 
   ASSERT_TRUE(probe.Kill());
   EXPECT_TRUE(testsupport::Eventually([&] { return !IsProcessRunning(name); }));
+}
+
+// A name of the longest length is still looked for; the probe's path, or its name with one
+// more character, can be no running executable's name.
+TEST(IsProcessRunning, FindsANameOfTheLongestLengthButNeverAPathOrALongerName) {
+  testsupport::TempDirectory dir;
+  std::string name = "hvs-long-" + std::to_string(std::random_device{}()) + "-";
+  name.resize(platform::kMaxExecutableNameLength - 4, 'x');
+  name += ".exe";
+  ASSERT_TRUE(testsupport::CopySelfTo(dir / name));
+  testsupport::ChildProcess probe;
+  ASSERT_TRUE(probe.Start(dir / name, "idle", ""));
+  EXPECT_TRUE(testsupport::Eventually([&] { return IsProcessRunning(name); }));
+
+  const std::string notNames[] = {dir / name, std::string(1, platform::PathSeparator()) + name,
+                                  "/" + name, "x" + name};
+  for (const std::string& text : notNames) EXPECT_FALSE(IsProcessRunning(text)) << text;
+  ASSERT_TRUE(probe.Kill());
 }
 
 TEST(IsProcessRunning, AMissingNameIsNotFound) {

@@ -292,4 +292,33 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceNeitherFails) {
   }
 }
 
+// Another process's change to the key `path` while this one reads in a batch.
+const bool kChangeRole =
+    testsupport::RegisterChildRole("registry-change", [](const std::string& path) {
+      RegistryKey key;
+      if (RegistryKey::LocalMachine().Open(path, platform::kKeyAllAccess, key) != 0) return 10;
+      return WriteText(key, "Shared", "changed") == 0 ? 0 : 11;
+    });
+
+TEST_F(RegistryStore, ReadBatchSeesOneViewUntilAWriteOfItsOwnOrItsEnd) {
+  ASSERT_TRUE(kChangeRole);
+  ASSERT_EQ(0u, WriteText(key_, "Shared", "first"));
+  {
+    const platform::RegistryReadBatch batch;
+    EXPECT_EQ("first", ReadText(key_, "Shared"));
+    ASSERT_EQ(0, testsupport::RunChildRole("registry-change", path_));
+    {
+      const platform::RegistryReadBatch nested;
+      RegistryKey reopened;
+      ASSERT_EQ(0u, machine_.Open(path_, platform::kKeyRead, reopened));
+      EXPECT_EQ("first", ReadText(reopened, "Shared")) << "one view for the whole batch";
+    }
+    EXPECT_EQ("first", ReadText(key_, "Shared")) << "a nested batch's end keeps the view";
+    ASSERT_EQ(0u, WriteText(key_, "Own", "mine"));
+    EXPECT_EQ("changed", ReadText(key_, "Shared")) << "a write ends the view";
+    EXPECT_EQ("mine", ReadText(key_, "Own"));
+  }
+  EXPECT_EQ("changed", ReadText(key_, "Shared"));
+}
+
 }  // namespace
