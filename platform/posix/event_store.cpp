@@ -57,15 +57,17 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
   return {text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, column))};
 }
 
+// A connection of its own for each call: events are few (a start, a stop, a failure), and
+// one kept open would hold its cache and the journal's shared memory for the whole run.
 class Connection {
  public:
   template <typename Operation>
   Error Locked(Operation&& operation) noexcept {
     try {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!db_)
-        if (Error error = sqlite::OpenStateDatabase("eventlog.db", kSchema, db_)) return error;
-      return operation(db_.get());
+      sqlite::UniqueDatabase db;
+      if (Error error = sqlite::OpenStateDatabase("eventlog.db", kSchema, db)) return error;
+      return operation(db.get());
     } catch (const std::bad_alloc&) {
       return kNotEnoughMemory;
     } catch (...) {
@@ -75,7 +77,6 @@ class Connection {
 
  private:
   std::mutex mutex_;
-  sqlite::UniqueDatabase db_;
 };
 
 Connection& TheConnection() {

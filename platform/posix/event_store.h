@@ -20,8 +20,8 @@ struct EventRecord {
   std::vector<std::string> strings;  // each cut at its first NUL, as the Win32 call sees it
 };
 
-// Appends one event as one transaction. One connection per process, opened at the first
-// call (again after a failed open) and used under one lock.
+// Appends one event as one transaction. Each call opens a connection of its own and closes
+// it again; calls of one process take turns.
 Error Append(const EventRecord& event);
 // Every event, oldest first.
 Error ReadAll(std::vector<EventRecord>& events);

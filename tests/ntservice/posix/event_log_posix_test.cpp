@@ -121,6 +121,16 @@ TEST(EventLogFile, IsReadableAndWritableByItsOwnerOnly) {
             fs::status(file).permissions() & fs::perms::all);
 }
 
+// Events are few: the store is opened for each, and its journal files go when it closes.
+TEST(EventLogFile, IsHeldOpenOnlyWhileAnEventIsWritten) {
+  hvs::EventSource events;
+  events.sourceName = "HvsTest closed";
+  ASSERT_TRUE(events.Report(platform::kEventInformation, 0x40000001, {"x"}));
+  const std::filesystem::path state(std::getenv("HVS_STATE_DIR"));
+  EXPECT_FALSE(std::filesystem::exists(state / "eventlog.db-shm"));
+  EXPECT_FALSE(std::filesystem::exists(state / "eventlog.db-wal"));
+}
+
 TEST(EventLogRegistration, ARemoteServerIsNotOffered) {
   platform::EventSourceHandle handle;
   EXPECT_EQ(platform::kCallNotImplemented, handle.Register("otherhost", "HvsTest"));
