@@ -256,49 +256,83 @@ bench_stop() {
 
 # --- CPU per task start -------------------------------------------------------------------
 
-bench_start() {
-  start=$(new_program start)
+# A program directory with 100 tasks that run copies of `true`, one each so that none runs
+# "elsewhere", every tick; COMMAND_PREFIX goes before each copy's name in the task files.
+new_start_program() {
+  local dir i
+  dir=$(new_program "$1")
   for ((i = 1; i <= 100; ++i)); do
-    cp "$(type -P true)" "$start/true_$i"
-    write_task "$start" "start$i.xml" "Start$i" "$start/true_$i" false 0
+    cp "$(type -P true)" "$dir/true_$i"
+    write_task "$dir" "start$i.xml" "Start$i" "$2true_$i" false 0
   done
-  start_service "$start"
-  start_pid=$service
-  wait_for_lines "$start" "run by command" 100 120
+  echo "$dir"
+}
+
+bench_start() {
+  # With its path the command can be no running executable's name: no process scan. A
+  # bare name (found in the program's directory) is looked for among the processes.
+  local with_path bare path_pid bare_pid
+  with_path=$(new_start_program start "$work/start/")
+  bare=$(new_start_program bare "")
+  start_service "$with_path"
+  path_pid=$service
+  start_service "$bare"
+  bare_pid=$service
+  wait_for_lines "$with_path" "run by command" 100 120
+  wait_for_lines "$bare" "run by command" 100 120
   start_ratios=()
+  bare_ratios=()
   start_us=()
+  bare_us=()
   spawn_us=()
   process_us=()
   process_ratios=()
   # CPU microseconds a run of `hvs_spawn_loop MODE` costs, the program's own included.
   spawn_cost_ns() {
     local runs self children
-    read -r runs self children < <("$spawn_loop" "$1" 1000 "$start/true_1")
+    read -r runs self children < <("$spawn_loop" "$1" 1000 "$with_path/true_1")
     awk -v r="$runs" -v s="$self" -v c="$children" 'BEGIN {printf "%d", (s + c) * 1e9 / r}'
   }
-  for ((r = 1; r <= rounds; ++r)); do
-    n0=$(grep -c "run by command" "$start/Logs/HVS.Log"); c0=$(process_and_children_cpu_ns "$start_pid")
+  # CPU nanoseconds per task start of the service of DIR (pid PID) over 10 s; the other
+  # service is stopped meanwhile, so that the two do not share the cores.
+  start_cost_ns() {
+    local n0 n1 c0 c1
+    kill -STOP "$3"
+    n0=$(grep -c "run by command" "$1/Logs/HVS.Log"); c0=$(process_and_children_cpu_ns "$2")
     sleep 10
-    n1=$(grep -c "run by command" "$start/Logs/HVS.Log"); c1=$(process_and_children_cpu_ns "$start_pid")
-    per_start=$(( (c1 - c0) / (n1 - n0) ))
+    n1=$(grep -c "run by command" "$1/Logs/HVS.Log"); c1=$(process_and_children_cpu_ns "$2")
+    kill -CONT "$3"
+    echo $(( (c1 - c0) / (n1 - n0) ))
+  }
+  for ((r = 1; r <= rounds; ++r)); do
+    per_start=$(start_cost_ns "$with_path" "$path_pid" "$bare_pid")
+    per_bare=$(start_cost_ns "$bare" "$bare_pid" "$path_pid")
+    kill -STOP "$path_pid" "$bare_pid"
     per_spawn=$(spawn_cost_ns bare)
     per_process=$(spawn_cost_ns process)
+    kill -CONT "$path_pid" "$bare_pid"
     start_us+=($((per_start / 1000)))
+    bare_us+=($((per_bare / 1000)))
     spawn_us+=($((per_spawn / 1000)))
     process_us+=($((per_process / 1000)))
     start_ratios+=("$(ratio "$per_start" "$per_spawn")")
+    bare_ratios+=("$(ratio "$per_bare" "$per_spawn")")
     process_ratios+=("$(ratio "$per_process" "$per_spawn")")
   done
-  stop_service "$start_pid"
+  stop_service "$path_pid"
+  stop_service "$bare_pid"
 
   echo
   echo "CPU per task start, the started program's own included (us):"
   echo "  service start       $(median "${start_us[@]}")"
-  echo "    (whole run: variables, running-elsewhere scan, spawn, log line, LastRun)"
+  echo "    (whole run of a command with its path: variables, spawn, log line, LastRun)"
+  echo "  bare name           $(median "${bare_us[@]}")"
+  echo "    (the same with a bare program name, which adds the scan of the processes)"
   echo "  Process spawn       $(median "${process_us[@]}")"
   echo "    (Process::Create and the watcher's wait alone)"
   echo "  bare fork and exec  $(median "${spawn_us[@]}")"
   echo "  ratio, whole run    $(median "${start_ratios[@]}")  target at most 1.0"
+  echo "  ratio, bare name    $(median "${bare_ratios[@]}")"
   echo "  ratio, spawn alone  $(median "${process_ratios[@]}")  target at most 1.0"
 }
 
