@@ -6,9 +6,10 @@ function(hvs_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${HVS_WERROR}>:-Werror>)
   endif()
   if(NOT MSVC)
-    # -O2 after CMake's -O3: the service spends its time in system calls, and -O3's extra
-    # inlining and unrolling came to 90 KiB more code, all of it resident.
-    target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-O2>)
+    # -Os after CMake's -O3: the service spends its time in system calls and SQLite, and all
+    # of its code that ever ran stays resident. -Os is 190 KiB smaller than -O2 (itself 90 KiB
+    # below -O3) for about 5 % more CPU in a task start and 15 % in a reload of unchanged files.
+    target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-Os>)
   endif()
   if(HVS_PLATFORM STREQUAL "posix" AND NOT MSVC)
     # A section per function, so that the release program's link can leave out what it never
