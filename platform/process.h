@@ -91,8 +91,9 @@ class Process {
 inline constexpr std::size_t kMaxExecutableNameLength = 49;
 
 // Called with the base name of each running process's executable (at most
-// kMaxExecutableNameLength characters) until it returns true. At most 1024 processes are looked at; processes
-// that cannot be opened or named are skipped. 0 when the list was read, else the error.
+// kMaxExecutableNameLength characters) until it returns true. At most 1024 processes are
+// looked at; processes that cannot be opened or named are skipped. 0 when the list was
+// read, else the error.
 using ExecutableVisitor = std::function<bool(const std::string& name)>;
 Error VisitRunningExecutables(const ExecutableVisitor& visitor);
 

@@ -256,14 +256,15 @@ bench_stop() {
 
 # --- CPU per task start -------------------------------------------------------------------
 
-# A program directory with 100 tasks that run copies of `true`, one each so that none runs
-# "elsewhere", every tick; COMMAND_PREFIX goes before each copy's name in the task files.
+# new_start_program NAME path|bare: a program directory with 100 tasks that run copies of
+# `true` every tick, one each so that none runs "elsewhere", named by path or bare.
 new_start_program() {
-  local dir i
+  local dir i prefix=""
   dir=$(new_program "$1")
+  [ "$2" = path ] && prefix="$dir/"
   for ((i = 1; i <= 100; ++i)); do
     cp "$(type -P true)" "$dir/true_$i"
-    write_task "$dir" "start$i.xml" "Start$i" "$2true_$i" false 0
+    write_task "$dir" "start$i.xml" "Start$i" "${prefix}true_$i" false 0
   done
   echo "$dir"
 }
@@ -272,8 +273,8 @@ bench_start() {
   # With its path the command can be no running executable's name: no process scan. A
   # bare name (found in the program's directory) is looked for among the processes.
   local with_path bare path_pid bare_pid
-  with_path=$(new_start_program start "$work/start/")
-  bare=$(new_start_program bare "")
+  with_path=$(new_start_program start path)
+  bare=$(new_start_program bare bare)
   start_service "$with_path"
   path_pid=$service
   start_service "$bare"

@@ -14,6 +14,7 @@ namespace {
 std::string ExecutableNamePattern() {
   return std::string(R"(^(?:.*\)") + platform::PathSeparator() + R"()?(\w+\.(?:exe|bat)).*)";
 }
+
 // A running executable is known by its base name: never empty, without a path separator
 // of either kind, cut to the longest name the list reports. Any other text, such as a
 // whole command with its path, matches no process, and the list need not be read for it.

@@ -150,10 +150,6 @@ Error Run(const Store& store, Sql sql) {
   return FromSqlite(store.db(), query.Step());
 }
 
-// A write begins IMMEDIATE, taking the write lock up front (waiting out other writers), so
-// it never fails half-way for a lock and never sees a snapshot gone stale. A read that takes
-// several statements shares one snapshot: SQLite takes and drops its file locks once per
-// transaction, not once per statement.
 // The read transaction that a batch keeps open on the connection, and how deeply batches
 // nest; used only under the store's lock.
 struct ReadBatch {
@@ -173,6 +169,10 @@ void EndBatchTransaction(const Store& store) {
   batch.open = false;
 }
 
+// A write begins IMMEDIATE, taking the write lock up front (waiting out other writers), so
+// it never fails half-way for a lock and never sees a snapshot gone stale. A read that takes
+// several statements shares one snapshot: SQLite takes and drops its file locks once per
+// transaction, not once per statement.
 class Transaction {
  public:
   Transaction(const Store& store, Sql begin) : store_(store), begin_(begin) {}
@@ -461,7 +461,8 @@ bool BeginReadBatch() noexcept {
   ReadBatch& batch = TheReadBatch();
   Store& store = TheStore();
   // A store that cannot be opened or read now leaves each read to fail on its own.
-  if (batch.depth++ == 0 && store.Ensure() == kSuccess) batch.open = Run(store, kBeginRead) == kSuccess;
+  if (batch.depth++ == 0 && store.Ensure() == kSuccess)
+    batch.open = Run(store, kBeginRead) == kSuccess;
   return true;
 }
 

@@ -96,7 +96,7 @@ Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueD
   // By default each connection's page cache starts with room for 20 pages, which it writes
   // to at once: 85 KiB resident for good per store, most of which the event log never fills.
   // Pages are allocated as they are read instead. This must come before SQLite's first use.
-  static const bool pagesOnDemand = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0) == SQLITE_OK;
+  static const int pagesOnDemand = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
   (void)pagesOnDemand;
   if (Error error = CheckStateDirectory()) return error;
   const std::string path = StateDirectory() + "/" + fileName;
