@@ -5,7 +5,6 @@
 #include <exception>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "context/service_context.h"
 #include "platform/error_text.h"
@@ -14,6 +13,7 @@
 #include "tasks/running_elsewhere.h"
 #include "tasks/stop_event.h"
 #include "tasks/task.h"
+#include "tasks/watcher_threads.h"
 
 namespace hvs {
 
@@ -111,13 +111,13 @@ StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   // The thread's report of a failed creation waits for the announcement of the start.
   const std::lock_guard<std::mutex> announcing(watch->reportLock);
   try {
-    std::thread([watch] {
+    WatcherThreads::Shared().Run([watch] {
       // Reported before the mark is cleared, so the stop's wait for the tasks covers it.
       if (const platform::Error failed =
               CreateAndWait(watch->command, watch->forceKill, *watch->stop))
         watch->ReportFailedStart(failed);
       watch->running = false;
-    }).detach();
+    });
   } catch (const std::exception&) {
     // No thread: nothing was started, and the next attempt comes a period later.
     watch_->running = false;

@@ -1,4 +1,4 @@
-// Starts a task's command as a child process and watches it on a detached thread.
+// Starts a task's command as a child process and watches it on a thread of its own.
 #pragma once
 
 #include <functional>
@@ -25,20 +25,21 @@ class ProcessWatcher {
   ProcessWatcher(const ProcessWatcher&) = delete;
   ProcessWatcher& operator=(const ProcessWatcher&) = delete;
 
-  // AlreadyRunning while the previous start's thread has not ended; RunningElsewhere
+  // AlreadyRunning while the previous start's watch has not ended; RunningElsewhere
   // when a process of the command's executable name runs on the machine. Otherwise
   // Started: copies the owner's RunCommand and ForceKill and the current stop event,
-  // marks the watcher running and starts a thread that creates the process and waits
-  // until it ends or the stop event is set, then kills it (exit code 1) if forceKill,
-  // else lets it run on. The mark is cleared when the thread ends, which is at once when
-  // the process cannot be created; when no thread can be made it is cleared before the
-  // return. Without a stop event the thread waits for the process alone.
+  // marks the watcher running and hands a watcher thread (WatcherThreads) the watch: it
+  // creates the process and waits until it ends or the stop event is set, then kills it
+  // (exit code 1) if forceKill, else lets it run on. The mark is cleared as the watch
+  // ends, which is at once when the process cannot be created; when no thread can be
+  // made it is cleared before the return. Without a stop event the thread waits for the
+  // process alone.
   // A process that cannot be created is logged by the thread as "Task '<Name>' could not
   // be started: <system text>" (both with "%" doubled), unless the task is gone by then.
   // `announce`, when given, runs on the calling thread for a Started start before that
   // line can be written, so that a line about the start comes first.
   StartResult Start(const std::function<void()>& announce = nullptr);
-  // True from a Start that returned Started until its thread has let go of the process.
+  // True from a Start that returned Started until its watch has let go of the process.
   bool IsRunning() const;
 
  private:

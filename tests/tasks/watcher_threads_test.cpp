@@ -1,0 +1,75 @@
+// The watcher threads: a waiting thread takes the next job, jobs never wait for each other,
+// and a thread left without a job ends.
+#include "tasks/watcher_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "tests/tasks/task_fixture.h"
+
+namespace hvs::tasktest {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs a job that reports the thread it ran on, and waits for it.
+std::thread::id RunAndWait(WatcherThreads& threads) {
+  std::promise<std::thread::id> ranOn;
+  threads.Run([&ranOn] { ranOn.set_value(std::this_thread::get_id()); });
+  return ranOn.get_future().get();
+}
+
+// Each thread's lifetime outlasts the test, so that its end cannot stand in for reuse.
+TEST(WatcherThreadsTest, JobsAfterOneAnotherRunOnOneThreadAndJobsAtOnceOnThreadsOfTheirOwn) {
+  // Never destroyed: its threads wait on it up to the process's end.
+  static WatcherThreads* const longLived = new WatcherThreads(1h);
+  WatcherThreads& threads = *longLived;
+
+  const std::thread::id first = RunAndWait(threads);
+  ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+  EXPECT_EQ(RunAndWait(threads), first);
+  ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+
+  // Three jobs that each wait for all three to run: one thread for each, two of them new.
+  constexpr int kAtOnce = 3;
+  std::atomic<int> arrived{0};
+  std::mutex seenLock;
+  std::set<std::thread::id> seen;
+  std::vector<std::future<void>> ends;
+  for (int job = 0; job < kAtOnce; ++job) {
+    auto done = std::make_shared<std::promise<void>>();
+    ends.push_back(done->get_future());
+    threads.Run([&, done] {
+      {
+        const std::lock_guard<std::mutex> hold(seenLock);
+        seen.insert(std::this_thread::get_id());
+      }
+      ++arrived;
+      while (arrived < kAtOnce) std::this_thread::yield();
+      done->set_value();
+    });
+  }
+  for (auto& end : ends) ASSERT_EQ(end.wait_for(15s), std::future_status::ready);
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kAtOnce));
+  EXPECT_EQ(seen.count(first), 1u);
+  EXPECT_TRUE(Eventually([&] { return threads.IdleThreads() == kAtOnce; }));
+}
+
+TEST(WatcherThreadsTest, AThreadWithoutAJobForItsIdleLifetimeEnds) {
+  static WatcherThreads threads(50ms);  // destroyed at exit, when its threads have ended
+  RunAndWait(threads);
+  ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return threads.IdleThreads() == 0; }, 5s));
+  // The ended thread is no longer counted on: the next job gets a new one.
+  RunAndWait(threads);
+  EXPECT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return threads.IdleThreads() == 0; }, 5s));
+}
+
+}  // namespace
+}  // namespace hvs::tasktest
