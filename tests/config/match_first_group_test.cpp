@@ -13,6 +13,19 @@ TEST(MatchFirstGroupTest, WholeTextMatchGivesGroupOne) {
   EXPECT_EQ(MatchFirstGroup(R"(^(?:https?:\/\/)?([^\:]*).*)", "https://a.b:1/"), "a.b");
 }
 
+// More patterns in turn than the thread keeps compiled, one the prefix of another, and a bad
+// one among them: each call is answered by its own pattern.
+TEST(MatchFirstGroupTest, PatternsUsedInTurnEachGiveTheirOwnMatch) {
+  const struct {
+    const char* pattern;
+    const char* expected;
+  } cases[] = {{"a(b)", "b"}, {"a(b)c", "ab"}, {"(a)b", "a"},
+               {"(", "ab"},   {"(b)?ab", ""},   {"(ab)", "ab"}};
+  for (int round = 0; round < 3; ++round)
+    for (const auto& c : cases)
+      EXPECT_EQ(MatchFirstGroup(c.pattern, "ab"), c.expected) << c.pattern;
+}
+
 TEST(MatchFirstGroupTest, NoMatchGivesTextUnchanged) {
   EXPECT_EQ(MatchFirstGroup("(a+)b", "aabc"), "aabc");  // a match must cover the whole text
   EXPECT_EQ(MatchFirstGroup("(a+)b", "xaab"), "xaab");
