@@ -4,7 +4,8 @@
 #
 # BENCH_ROUNDS (default 5) sets how often each figure is taken; the median is printed with
 # the spread. BENCH_IDLE_SECONDS (default 60, one reload interval) is one idle window;
-# BENCH_ONLY picks figures among "idle reload stop start".
+# BENCH_ONLY picks figures among "idle reload stop start". BENCH_PROGRAM measures another
+# build of ZAVPluginService (an earlier commit's, say) against the same references.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +16,7 @@ build=build/bench
 scripts/install-deps.sh native >/dev/null
 cmake --preset native-release -B "$build" -DHVS_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target ZAVPluginService hvsctl hvs_spawn_loop hvs_idle_ticker >/dev/null
-program=$PWD/$build/service/ZAVPluginService
+program=$(realpath "${BENCH_PROGRAM:-$build/service/ZAVPluginService}")
 hvsctl=$PWD/$build/tools/hvsctl
 spawn_loop=$PWD/$build/bench/hvs_spawn_loop
 idle_ticker=$PWD/$build/bench/hvs_idle_ticker
@@ -50,12 +51,13 @@ thread_cpu_ns() {
   echo "$total"
 }
 
-# CPU nanoseconds of PID with its ended threads and its reaped children (clock ticks).
-process_and_children_cpu_ns() {
+# CPU nanoseconds of PID with its ended threads, then of its reaped children (clock ticks).
+own_and_children_cpu_ns() {
   local fields
   read -r -a fields <<<"$(sed 's/.*) //' "/proc/$1/stat")"
   # After the command: state is field 3, utime 14, stime 15, cutime 16, cstime 17.
-  echo $(( (fields[11] + fields[12] + fields[13] + fields[14]) * 1000000000 / clock_ticks ))
+  echo $(( (fields[11] + fields[12]) * 1000000000 / clock_ticks )) \
+    $(( (fields[13] + fields[14]) * 1000000000 / clock_ticks ))
 }
 
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
@@ -281,43 +283,57 @@ bench_start() {
   bare_pid=$service
   wait_for_lines "$with_path" "run by command" 100 120
   wait_for_lines "$bare" "run by command" 100 120
+  local programs=("$with_path"/true_{1..100})
   start_ratios=()
   bare_ratios=()
-  start_us=()
-  bare_us=()
-  spawn_us=()
-  process_us=()
+  single_ratios=()
   process_ratios=()
-  # CPU microseconds a run of `hvs_spawn_loop MODE` costs, the program's own included.
+  start_us=()
+  own_start_us=()
+  bare_us=()
+  burst_us=()
+  own_burst_us=()
+  spawn_us=()
+  own_spawn_us=()
+  process_us=()
+  # CPU nanoseconds per run of `hvs_spawn_loop MODE ROUNDS PROGRAM...`: in all, and its own.
   spawn_cost_ns() {
     local runs self children
-    read -r runs self children < <("$spawn_loop" "$1" 1000 "$with_path/true_1")
-    awk -v r="$runs" -v s="$self" -v c="$children" 'BEGIN {printf "%d", (s + c) * 1e9 / r}'
+    read -r runs self children < <("$spawn_loop" "$@")
+    awk -v r="$runs" -v s="$self" -v c="$children" 'BEGIN {printf "%d %d\n", (s + c) * 1e9 / r, s * 1e9 / r}'
   }
-  # CPU nanoseconds per task start of the service of DIR (pid PID) over 10 s; the other
-  # service is stopped meanwhile, so that the two do not share the cores.
+  # CPU nanoseconds per task start of the service of DIR (pid PID) over 10 s, in all and
+  # its own; the other service is stopped meanwhile, so that the two do not share the cores.
   start_cost_ns() {
-    local n0 n1 c0 c1
+    local n0 n1 o0 o1 c0 c1
     kill -STOP "$3"
-    n0=$(grep -c "run by command" "$1/Logs/HVS.Log"); c0=$(process_and_children_cpu_ns "$2")
+    n0=$(grep -c "run by command" "$1/Logs/HVS.Log"); read -r o0 c0 < <(own_and_children_cpu_ns "$2")
     sleep 10
-    n1=$(grep -c "run by command" "$1/Logs/HVS.Log"); c1=$(process_and_children_cpu_ns "$2")
+    n1=$(grep -c "run by command" "$1/Logs/HVS.Log"); read -r o1 c1 < <(own_and_children_cpu_ns "$2")
     kill -CONT "$3"
-    echo $(( (c1 - c0) / (n1 - n0) ))
+    echo $(( (o1 - o0 + c1 - c0) / (n1 - n0) )) $(( (o1 - o0) / (n1 - n0) ))
   }
+  local per_start own_start per_bare per_burst own_burst per_spawn own_spawn per_process
   for ((r = 1; r <= rounds; ++r)); do
-    per_start=$(start_cost_ns "$with_path" "$path_pid" "$bare_pid")
-    per_bare=$(start_cost_ns "$bare" "$bare_pid" "$path_pid")
+    read -r per_start own_start < <(start_cost_ns "$with_path" "$path_pid" "$bare_pid")
+    read -r per_bare _ < <(start_cost_ns "$bare" "$bare_pid" "$path_pid")
     kill -STOP "$path_pid" "$bare_pid"
-    per_spawn=$(spawn_cost_ns bare)
-    per_process=$(spawn_cost_ns process)
+    # The same 100 programs as the service's tick starts them: all at once, once a second.
+    read -r per_burst own_burst < <(spawn_cost_ns bare 10 "${programs[@]}")
+    read -r per_spawn own_spawn < <(spawn_cost_ns bare 1000 "${programs[0]}")
+    read -r per_process _ < <(spawn_cost_ns process 1000 "${programs[0]}")
     kill -CONT "$path_pid" "$bare_pid"
     start_us+=($((per_start / 1000)))
+    own_start_us+=($((own_start / 1000)))
     bare_us+=($((per_bare / 1000)))
+    burst_us+=($((per_burst / 1000)))
+    own_burst_us+=($((own_burst / 1000)))
     spawn_us+=($((per_spawn / 1000)))
+    own_spawn_us+=($((own_spawn / 1000)))
     process_us+=($((per_process / 1000)))
-    start_ratios+=("$(ratio "$per_start" "$per_spawn")")
-    bare_ratios+=("$(ratio "$per_bare" "$per_spawn")")
+    start_ratios+=("$(ratio "$per_start" "$per_burst")")
+    bare_ratios+=("$(ratio "$per_bare" "$per_burst")")
+    single_ratios+=("$(ratio "$per_start" "$per_spawn")")
     process_ratios+=("$(ratio "$per_process" "$per_spawn")")
   done
   stop_service "$path_pid"
@@ -326,15 +342,23 @@ bench_start() {
   echo
   echo "CPU per task start, the started program's own included (us):"
   echo "  service start       $(median "${start_us[@]}")"
-  echo "    (whole run of a command with its path: variables, spawn, log line, LastRun)"
+  echo "    (whole run of a command with its path: variables, spawn, log line, LastRun;"
+  echo "    100 tasks due at every tick)"
+  echo "      its own part    $(median "${own_start_us[@]}")"
   echo "  bare name           $(median "${bare_us[@]}")"
   echo "    (the same with a bare program name, which adds the scan of the processes)"
+  echo "  bare fork and exec  $(median "${burst_us[@]}")"
+  echo "    (the same 100 programs all at once, once a second, as the service's tick starts them)"
+  echo "      its own part    $(median "${own_burst_us[@]}")"
+  echo "  one at a time       $(median "${spawn_us[@]}")"
+  echo "    (bare fork and exec of one of them, 1,000 times one after the other)"
+  echo "      its own part    $(median "${own_spawn_us[@]}")"
   echo "  Process spawn       $(median "${process_us[@]}")"
-  echo "    (Process::Create and the watcher's wait alone)"
-  echo "  bare fork and exec  $(median "${spawn_us[@]}")"
+  echo "    (Process::Create and the watcher's wait, one at a time)"
   echo "  ratio, whole run    $(median "${start_ratios[@]}")  target at most 1.0"
   echo "  ratio, bare name    $(median "${bare_ratios[@]}")"
-  echo "  ratio, spawn alone  $(median "${process_ratios[@]}")  target at most 1.0"
+  echo "  ratio, whole run to one at a time  $(median "${single_ratios[@]}")"
+  echo "  ratio, spawn alone  $(median "${process_ratios[@]}")  (to one at a time) target at most 1.0"
 }
 
 for figure in ${BENCH_ONLY:-idle reload stop start}; do "bench_$figure"; done

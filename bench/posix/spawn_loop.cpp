@@ -1,13 +1,16 @@
 // The reference for the cost of a task start: a bare fork, exec and wait of one program,
-// and the same done through the platform's Process, as a task's watcher does it.
+// and the same done through the platform's Process, as a task's watcher does it; one at a
+// time, or many at once as a tick starts its due tasks.
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/event.h"
 #include "platform/process.h"
@@ -23,41 +26,71 @@ double CpuOf(int who) {
   return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-bool BareRun(char* program) {
+pid_t BareStart(char* program) {
   char* const childArgv[] = {program, nullptr};
   const pid_t pid = fork();
-  if (pid < 0) return false;
   if (pid == 0) {
     execv(program, childArgv);
     _exit(127);
   }
-  int status = 0;
-  return waitpid(pid, &status, 0) == pid;
+  return pid;
 }
 
-// Create, then the watcher's wait on the process and an event that is never set.
-bool ProcessRun(const char* program, const platform::Event& never) {
-  platform::Process process;
-  return process.Create(program) == platform::kSuccess &&
+bool BareWait(pid_t pid) {
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid;
+}
+
+// The watcher's wait on a created process and an event that is never set.
+bool ProcessWait(platform::Process& process, const platform::Event& never) {
+  return process.IsValid() &&
          process.WaitWith(never) == platform::Process::WaitResult::ProcessEnded;
+}
+
+// Starts every program, then waits for each: the number that ran.
+long RunAll(bool bare, const std::vector<char*>& programs, const platform::Event& never) {
+  long runs = 0;
+  if (bare) {
+    std::vector<pid_t> pids;
+    for (char* program : programs) pids.push_back(BareStart(program));
+    for (const pid_t pid : pids) runs += BareWait(pid);
+  } else {
+    std::vector<platform::Process> processes(programs.size());
+    for (std::size_t i = 0; i < programs.size(); ++i) processes[i].Create(programs[i]);
+    for (platform::Process& process : processes) runs += ProcessWait(process, never);
+  }
+  return runs;
+}
+
+// The service's tick: its starts come once a second.
+void SleepToNextSecond() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const timespec rest {0, 1000000000L - now.tv_nsec};
+  nanosleep(&rest, nullptr);
 }
 
 }  // namespace
 
-// hvs_spawn_loop bare|process COUNT PROGRAM: runs PROGRAM (a path, no arguments) COUNT
-// times, one after the other, and prints "runs self-seconds children-seconds".
+// hvs_spawn_loop bare|process ROUNDS PROGRAM...: with one PROGRAM (a path, no arguments),
+// runs it ROUNDS times one after the other; with several, each round starts them all at
+// once, waits for them, then for the next second. Prints "runs self-seconds
+// children-seconds".
 int main(int argc, char** argv) {
-  const bool bare = argc == 4 && std::strcmp(argv[1], "bare") == 0;
-  if (argc != 4 || (!bare && std::strcmp(argv[1], "process") != 0)) {
-    std::fprintf(stderr, "usage: %s bare|process COUNT PROGRAM\n", argv[0]);
+  const bool bare = argc >= 4 && std::strcmp(argv[1], "bare") == 0;
+  if (argc < 4 || (!bare && std::strcmp(argv[1], "process") != 0)) {
+    std::fprintf(stderr, "usage: %s bare|process ROUNDS PROGRAM...\n", argv[0]);
     return 2;
   }
-  const long count = std::atol(argv[2]);
+  const long rounds = std::atol(argv[2]);
+  const std::vector<char*> programs(argv + 3, argv + argc);
   platform::Event never;
   never.Create("");
   long runs = 0;
-  for (long i = 0; i < count; ++i)
-    if (bare ? BareRun(argv[3]) : ProcessRun(argv[3], never)) ++runs;
+  for (long round = 0; round < rounds; ++round) {
+    runs += RunAll(bare, programs, never);
+    if (programs.size() > 1) SleepToNextSecond();
+  }
   std::printf("%ld %.6f %.6f\n", runs, CpuOf(RUSAGE_SELF), CpuOf(RUSAGE_CHILDREN));
-  return runs == count ? 0 : 1;
+  return runs == rounds * static_cast<long>(programs.size()) ? 0 : 1;
 }
