@@ -73,7 +73,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 new_program() {
   local dir=$work/$1
   mkdir -p "$dir/Config" "$dir/state"
-  cp "$program" "$dir/"
+  cp "$program" "$dir/ZAVPluginService"
   echo "$dir"
 }
 
