@@ -82,7 +82,8 @@ class RegistryKey {
 // share one read transaction of the store, instead of one for every key opened and value
 // read, and see the store as it was at the first of them; other threads' registry calls
 // wait for its end, and a write on this thread ends the shared view first, so writes work
-// as without it. Windows's registry has no such view, and there it does nothing. May nest.
+// as without it; the reads after the write share a new view. Windows's registry has no such
+// view, and there it does nothing. May nest.
 class RegistryReadBatch {
  public:
   RegistryReadBatch() noexcept;

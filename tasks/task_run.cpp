@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/registry.h"
 #include "platform/strings.h"
 #include "context/service_context.h"
 #include "tasks/task.h"
@@ -60,6 +61,9 @@ void Task::Run() {
   // refresh, and a substitution's complaints, at every tick while the process runs.
   if (watcher.IsRunning()) return;
 
+  // The run's registry reads (variables, ShowFullCommand, the task's key before LastRun is
+  // written) share one read transaction of the store instead of one each.
+  const platform::RegistryReadBatch together;
   VariableTable& variables = context.variables();
   variables.Refresh();
   RunCommand = variables.Substitute(Command, DisplayCommand);

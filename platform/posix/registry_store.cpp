@@ -169,6 +169,13 @@ void EndBatchTransaction(const Store& store) {
   batch.open = false;
 }
 
+// In a batch whose view a write of its own has ended, a read begins the next view, which
+// the batch's later reads share.
+void ResumeBatchView(const Store& store) {
+  ReadBatch& batch = TheReadBatch();
+  if (batch.depth > 0 && !batch.open) batch.open = Run(store, kBeginRead) == kSuccess;
+}
+
 // A write begins IMMEDIATE, taking the write lock up front (waiting out other writers), so
 // it never fails half-way for a lock and never sees a snapshot gone stale. A read that takes
 // several statements shares one snapshot: SQLite takes and drops its file locks once per
@@ -185,6 +192,7 @@ class Transaction {
   Error Begin() {
     // A read joins a batch's transaction; a write ends it, for SQLite nests none and a
     // write must not start from a snapshot that may be stale.
+    if (begin_ == kBeginRead) ResumeBatchView(store_);
     if (TheReadBatch().open) {
       if (begin_ == kBeginRead) {
         joined_ = true;
@@ -289,6 +297,7 @@ Error WalkInOneSnapshot(const Store& store, KeyId from, const std::vector<std::s
 Error ListNames(const KeyHandle& key, Sql sql, std::vector<std::string>& names) {
   names.clear();
   const Error error = Locked([&](Store& store) -> Error {
+    ResumeBatchView(store);
     Query query(store, sql);
     query.Bind(1, key.id);
     int result;
@@ -371,6 +380,7 @@ Error QueryValue(const KeyHandle& key, std::string_view name, std::uint32_t* typ
   if (data != nullptr && size == nullptr) return kInvalidParameter;
   if ((key.access & kKeyQueryValue) == 0) return kAccessDenied;
   return Locked([&](Store& store) -> Error {
+    ResumeBatchView(store);
     Query query(store, kSelectValue);
     const int result = query.Bind(1, key.id).Bind(2, name).Step();
     if (result == SQLITE_DONE) {

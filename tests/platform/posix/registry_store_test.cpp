@@ -293,15 +293,18 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceNeitherFails) {
 }
 
 // Another process's change to the key `path` while this one reads in a batch.
-const bool kChangeRole =
-    testsupport::RegisterChildRole("registry-change", [](const std::string& path) {
-      RegistryKey key;
-      if (RegistryKey::LocalMachine().Open(path, platform::kKeyAllAccess, key) != 0) return 10;
-      return WriteText(key, "Shared", "changed") == 0 ? 0 : 11;
-    });
+int ChangeShared(const std::string& path, const std::string& value) {
+  RegistryKey key;
+  if (RegistryKey::LocalMachine().Open(path, platform::kKeyAllAccess, key) != 0) return 10;
+  return WriteText(key, "Shared", value) == 0 ? 0 : 11;
+}
+const bool kChangeRole = testsupport::RegisterChildRole(
+    "registry-change", [](const std::string& path) { return ChangeShared(path, "changed"); });
+const bool kChangeAgainRole = testsupport::RegisterChildRole(
+    "registry-change-again", [](const std::string& path) { return ChangeShared(path, "again"); });
 
 TEST_F(RegistryStore, ReadBatchSeesOneViewUntilAWriteOfItsOwnOrItsEnd) {
-  ASSERT_TRUE(kChangeRole);
+  ASSERT_TRUE(kChangeRole && kChangeAgainRole);
   ASSERT_EQ(0u, WriteText(key_, "Shared", "first"));
   {
     const platform::RegistryReadBatch batch;
@@ -317,8 +320,10 @@ TEST_F(RegistryStore, ReadBatchSeesOneViewUntilAWriteOfItsOwnOrItsEnd) {
     ASSERT_EQ(0u, WriteText(key_, "Own", "mine"));
     EXPECT_EQ("changed", ReadText(key_, "Shared")) << "a write ends the view";
     EXPECT_EQ("mine", ReadText(key_, "Own"));
+    ASSERT_EQ(0, testsupport::RunChildRole("registry-change-again", path_));
+    EXPECT_EQ("changed", ReadText(key_, "Shared")) << "the reads after a write share a view";
   }
-  EXPECT_EQ("changed", ReadText(key_, "Shared"));
+  EXPECT_EQ("again", ReadText(key_, "Shared"));
 }
 
 }  // namespace
