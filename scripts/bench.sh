@@ -113,6 +113,14 @@ wait_for_lines() {
   done
 }
 
+# Whether PID is a process that has not ended: a killed task whose service has gone first
+# stays a zombie until its new parent reaps it.
+running() {
+  local fields
+  read -r -a fields <<<"$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null)" 2>/dev/null || return 1
+  [ -n "${fields[0]:-}" ] && [ "${fields[0]}" != Z ] && [ "${fields[0]}" != X ]
+}
+
 stop_service() {
   kill -TERM "$1"
   wait "$1" 2>/dev/null || true
@@ -243,7 +251,7 @@ bench_stop() {
     t1=$(now_ns)
     stop_ms+=($(((t1 - t0) / 1000000)))
     survivors=0
-    for child in "${children[@]}"; do kill -0 "$child" 2>/dev/null && survivors=$((survivors + 1)); done
+    for child in "${children[@]}"; do running "$child" && survivors=$((survivors + 1)); done
     if [ "${#children[@]}" -ne 100 ] || [ "$survivors" -ne 0 ]; then
       echo "bench: stop round $r: ${#children[@]} tasks were running, $survivors outlived the stop" >&2
       exit 1
