@@ -51,10 +51,13 @@ thread_cpu_ns() {
   echo "$total"
 }
 
+# The fields of /proc/PID/stat after the command, the state first; nothing when PID is gone.
+stat_fields() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null || true; }
+
 # CPU nanoseconds of PID with its ended threads, then of its reaped children (clock ticks).
 own_and_children_cpu_ns() {
   local fields
-  read -r -a fields <<<"$(sed 's/.*) //' "/proc/$1/stat")"
+  read -r -a fields <<<"$(stat_fields "$1")"
   # After the command: state is field 3, utime 14, stime 15, cutime 16, cstime 17.
   echo $(( (fields[11] + fields[12]) * 1000000000 / clock_ticks )) \
     $(( (fields[13] + fields[14]) * 1000000000 / clock_ticks ))
@@ -117,7 +120,7 @@ wait_for_lines() {
 # stays a zombie until its new parent reaps it.
 running() {
   local fields
-  read -r -a fields <<<"$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null)" 2>/dev/null || return 1
+  read -r -a fields <<<"$(stat_fields "$1")"
   [ -n "${fields[0]:-}" ] && [ "${fields[0]}" != Z ] && [ "${fields[0]}" != X ]
 }
 
@@ -128,10 +131,11 @@ stop_service() {
 
 # Children of PID, by scanning /proc for their parent id.
 children_of() {
-  local stat fields
-  for stat in /proc/[0-9]*/stat; do
-    read -r -a fields <<<"$(sed 's/.*) //' "$stat" 2>/dev/null)" 2>/dev/null || continue
-    [ "${fields[1]:-}" = "$1" ] && basename "$(dirname "$stat")"
+  local pid fields
+  for pid in /proc/[0-9]*; do
+    pid=${pid#/proc/}
+    read -r -a fields <<<"$(stat_fields "$pid")"
+    [ "${fields[1]:-}" = "$1" ] && echo "$pid"
   done
   return 0
 }
@@ -308,16 +312,19 @@ bench_start() {
   spawn_cost_ns() {
     local runs self children
     read -r runs self children < <("$spawn_loop" "$@")
-    awk -v r="$runs" -v s="$self" -v c="$children" 'BEGIN {printf "%d %d\n", (s + c) * 1e9 / r, s * 1e9 / r}'
+    awk -v r="$runs" -v s="$self" -v c="$children" \
+      'BEGIN {printf "%d %d\n", (s + c) * 1e9 / r, s * 1e9 / r}'
   }
   # CPU nanoseconds per task start of the service of DIR (pid PID) over 10 s, in all and
   # its own; the other service is stopped meanwhile, so that the two do not share the cores.
   start_cost_ns() {
     local n0 n1 o0 o1 c0 c1
     kill -STOP "$3"
-    n0=$(grep -c "run by command" "$1/Logs/HVS.Log"); read -r o0 c0 < <(own_and_children_cpu_ns "$2")
+    n0=$(grep -c "run by command" "$1/Logs/HVS.Log")
+    read -r o0 c0 < <(own_and_children_cpu_ns "$2")
     sleep 10
-    n1=$(grep -c "run by command" "$1/Logs/HVS.Log"); read -r o1 c1 < <(own_and_children_cpu_ns "$2")
+    n1=$(grep -c "run by command" "$1/Logs/HVS.Log")
+    read -r o1 c1 < <(own_and_children_cpu_ns "$2")
     kill -CONT "$3"
     echo $(( (o1 - o0 + c1 - c0) / (n1 - n0) )) $(( (o1 - o0) / (n1 - n0) ))
   }
