@@ -19,9 +19,19 @@ namespace platform::posix {
 
 namespace {
 
-// After the command name's closing parenthesis, the state is the first field and the start
-// time the twentieth (fields 3 and 22 of proc(5)).
+// After the command name's closing parenthesis, the state is the first field, the thread
+// count the eighteenth and the start time the twentieth (fields 3, 20 and 22 of proc(5)).
+constexpr int kThreadsField = 17;
 constexpr int kStartTimeField = 19;
+
+bool ParseNumber(std::string_view value, std::uint64_t& number) {
+  number = 0;
+  for (const char digit : value) {
+    if (digit < '0' || digit > '9') return false;
+    number = number * 10 + static_cast<std::uint64_t>(digit - '0');
+  }
+  return !value.empty();
+}
 
 bool ReadSmallFile(const std::string& path, std::string& content, int& error) {
   // No links, and no waiting on a FIFO that somebody put in a file's place.
@@ -42,7 +52,8 @@ bool ReadSmallFile(const std::string& path, std::string& content, int& error) {
   return true;
 }
 
-bool ParseProcessStat(std::string_view stat, char& state, std::uint64_t& startTime) {
+bool ParseProcessStat(std::string_view stat, char& state, std::uint64_t& threads,
+                      std::uint64_t& startTime) {
   // The command name may itself hold spaces and parentheses; the last ')' ends it.
   const std::size_t close = stat.rfind(')');
   if (close == std::string_view::npos) return false;
@@ -54,14 +65,8 @@ bool ParseProcessStat(std::string_view stat, char& state, std::uint64_t& startTi
     const std::size_t end = rest.find(' ');
     const std::string_view value = rest.substr(0, end);
     if (field == 0) state = value.front();
-    if (field == kStartTimeField) {
-      startTime = 0;
-      for (const char digit : value) {
-        if (digit < '0' || digit > '9') return false;
-        startTime = startTime * 10 + static_cast<std::uint64_t>(digit - '0');
-      }
-      return true;
-    }
+    if (field == kThreadsField && !ParseNumber(value, threads)) return false;
+    if (field == kStartTimeField) return ParseNumber(value, startTime);
     if (end == std::string_view::npos) return false;
     rest.remove_prefix(end);
   }
@@ -139,10 +144,13 @@ bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity) {
   int error = 0;
   if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", stat, error)) return false;
   char state = 0;
+  std::uint64_t threads = 0;
   std::uint64_t startTime = 0;
-  if (!ParseProcessStat(stat, state, startTime)) return false;
-  // A zombie has ended; only its parent has not noticed yet.
-  if (state == 'Z' || state == 'X' || state == 'x') return false;
+  if (!ParseProcessStat(stat, state, threads, startTime)) return false;
+  // A zombie has ended; only its parent has not noticed yet. But a main thread that ended
+  // before the others reads as a zombie too, while they still run and hold the process's
+  // descriptors, its control socket among them.
+  if ((state == 'Z' || state == 'X' || state == 'x') && threads <= 1) return false;
   identity = ProcessIdentity{pid, startTime, CurrentBootId()};
   return true;
 }

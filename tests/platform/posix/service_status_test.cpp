@@ -1,12 +1,18 @@
 // Service status files: what a reader makes of a record whose process is gone or was replaced.
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "platform/posix/service_status.h"
 #include "tests/support/child_process.h"
+#include "tests/support/child_role.h"
 #include "tests/support/test_env.h"
 
 extern char** environ;
@@ -86,6 +92,42 @@ TEST(ServiceStatusFile, StoppedRecordKeepsItsExitCodesAndNoFileMeansNeverStarted
   ASSERT_EQ(CurrentStatus(path, status), 0u);
   EXPECT_EQ(status.win32ExitCode, 1066u);
   EXPECT_EQ(status.serviceSpecificExitCode, 42u);
+}
+
+// The main thread ends at once; a second thread keeps the process going until `path` exists.
+const bool kMainThreadEndsFirst =
+    testsupport::RegisterChildRole("main-thread-ends-first", [](const std::string& path) {
+      std::thread([path] {
+        while (!testsupport::FileExists(path))
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::_Exit(0);
+      }).detach();
+      ::syscall(SYS_exit, 0);  // this thread only, with nothing unwound or run at exit
+      return 1;
+    });
+
+// The state letter /proc gives the process's main thread.
+char MainThreadState(std::uint32_t pid) {
+  const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
+}
+
+// Until its last thread ends, such a process still holds its descriptors: a service's
+// control socket still takes connections then.
+TEST(ServiceStatusFile, ProcessWhoseMainThreadEndedFirstRunsUntilItsLastThreadEnds) {
+  testsupport::TempDirectory directory;
+  const std::string release = directory / "release";
+  testsupport::ChildProcess child;
+  ASSERT_TRUE(child.Start(testsupport::SelfPath(), "main-thread-ends-first", release));
+  ASSERT_TRUE(testsupport::Eventually([&] { return MainThreadState(child.id()) == 'Z'; }));
+  ProcessIdentity identity;
+  EXPECT_TRUE(platform::posix::IdentifyProcess(static_cast<std::int32_t>(child.id()), identity));
+
+  testsupport::WriteFile(release, "");
+  EXPECT_TRUE(testsupport::Eventually([&] {
+    return !platform::posix::IdentifyProcess(static_cast<std::int32_t>(child.id()), identity);
+  }));
 }
 
 TEST(ServiceStatusFile, ZombieCountsAsEnded) {
