@@ -28,13 +28,25 @@ void WatcherThreads::Run(std::function<void()> job) {
       handedOut_.notify_one();
       return;
     }
+    ++threads_;  // before the new thread can end and count itself out
   }
-  std::thread([this, first = std::move(job)]() mutable { Serve(std::move(first)); }).detach();
+  try {
+    std::thread([this, first = std::move(job)]() mutable { Serve(std::move(first)); }).detach();
+  } catch (...) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    --threads_;
+    throw;
+  }
 }
 
 std::size_t WatcherThreads::IdleThreads() const {
   const std::lock_guard<std::mutex> hold(lock_);
   return idle_;
+}
+
+std::size_t WatcherThreads::Threads() const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  return threads_;
 }
 
 void WatcherThreads::Serve(std::function<void()> job) {
@@ -46,7 +58,10 @@ void WatcherThreads::Serve(std::function<void()> job) {
     const bool handed =
         handedOut_.wait_for(hold, idleLifetime_, [this] { return !waitingJobs_.empty(); });
     --idle_;
-    if (!handed) return;
+    if (!handed) {
+      --threads_;
+      return;
+    }
     job = std::move(waitingJobs_.front());
     waitingJobs_.pop_front();
   }

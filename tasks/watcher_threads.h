@@ -33,6 +33,8 @@ class WatcherThreads {
 
   // Threads that have finished their job and wait for another.
   std::size_t IdleThreads() const;
+  // Threads that run a job or wait for one; one that has ended no longer counts.
+  std::size_t Threads() const;
 
  private:
   // A thread's life: its first job, then every job handed to it while it waits.
@@ -43,6 +45,7 @@ class WatcherThreads {
   std::condition_variable handedOut_;
   std::deque<std::function<void()>> waitingJobs_;  // never more than idle_ of them
   std::size_t idle_ = 0;                           // threads waiting for a job
+  std::size_t threads_ = 0;                        // all of them, idle or not
 };
 
 }  // namespace hvs

@@ -17,11 +17,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs a job that reports the thread it ran on, and waits for it.
+// Runs a job that reports the thread it ran on, and waits for it; no thread's id when the
+// job never runs.
 std::thread::id RunAndWait(WatcherThreads& threads) {
-  std::promise<std::thread::id> ranOn;
-  threads.Run([&ranOn] { ranOn.set_value(std::this_thread::get_id()); });
-  return ranOn.get_future().get();
+  auto ranOn = std::make_shared<std::promise<std::thread::id>>();
+  std::future<std::thread::id> ran = ranOn->get_future();
+  threads.Run([ranOn] { ranOn->set_value(std::this_thread::get_id()); });
+  return ran.wait_for(15s) == std::future_status::ready ? ran.get() : std::thread::id();
 }
 
 // Each thread's lifetime outlasts the test, so that its end cannot stand in for reuse.
@@ -31,6 +33,7 @@ TEST(WatcherThreadsTest, JobsAfterOneAnotherRunOnOneThreadAndJobsAtOnceOnThreads
   WatcherThreads& threads = *longLived;
 
   const std::thread::id first = RunAndWait(threads);
+  ASSERT_NE(first, std::thread::id());
   ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
   EXPECT_EQ(RunAndWait(threads), first);
   ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
@@ -58,31 +61,15 @@ TEST(WatcherThreadsTest, JobsAfterOneAnotherRunOnOneThreadAndJobsAtOnceOnThreads
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(kAtOnce));
   EXPECT_EQ(seen.count(first), 1u);
   EXPECT_TRUE(Eventually([&] { return threads.IdleThreads() == kAtOnce; }));
-}
-
-// A thread's end, seen as it happens: a thread idle for a few milliseconds only is easily
-// missed by a test that polls for it on a loaded machine.
-std::future<void> EndOfThisThread() {
-  struct Notices {
-    std::vector<std::promise<void>> all;
-    ~Notices() {
-      for (auto& notice : all) notice.set_value();
-    }
-  };
-  thread_local Notices notices;
-  notices.all.emplace_back();
-  return notices.all.back().get_future();
+  EXPECT_EQ(threads.Threads(), static_cast<std::size_t>(kAtOnce));
 }
 
 TEST(WatcherThreadsTest, AThreadWithoutAJobForItsIdleLifetimeEndsAndIsNoLongerCountedOn) {
   static WatcherThreads threads(50ms);  // destroyed at exit, when its threads have ended
   // The second job would never run if it were handed to the thread that ended.
   for (int job = 0; job < 2; ++job) {
-    std::promise<std::future<void>> ranOn;
-    threads.Run([&ranOn] { ranOn.set_value(EndOfThisThread()); });
-    std::future<std::future<void>> ran = ranOn.get_future();
-    ASSERT_EQ(ran.wait_for(15s), std::future_status::ready) << job;
-    ASSERT_EQ(ran.get().wait_for(15s), std::future_status::ready) << job;
+    ASSERT_NE(RunAndWait(threads), std::thread::id()) << job;
+    EXPECT_TRUE(Eventually([&] { return threads.Threads() == 0; }, 5s)) << job;
     EXPECT_EQ(threads.IdleThreads(), 0u) << job;
   }
 }
