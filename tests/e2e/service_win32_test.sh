@@ -42,16 +42,21 @@ verb() {
   status=$?
   out=$(tr -d '\r' < "$work/printed")
 }
-# The same through cmd.exe, which sees the whole exit code.
+# The same through cmd.exe, which sees the whole exit code. Under load Wine now and then
+# fails to start a process at all; cmd's 9009 (could not run it) then gets a second try.
 full_exit_code() {
   printf '@"%s" %s >nul\r\n@echo %%ERRORLEVEL%%\r\n' "$win_exe" "$*" > "$dir/verb_code.bat"
-  (cd "$dir" && wine cmd /c verb_code.bat 2>/dev/null | tr -d '\r')
+  code=$(cd "$dir" && wine cmd /c verb_code.bat 2>/dev/null | tr -d '\r')
+  [ "$code" = 9009 ] && code=$(cd "$dir" && wine cmd /c verb_code.bat 2>/dev/null | tr -d '\r')
+  echo "$code"
 }
 state() {
   wine sc query "$name" 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p'
 }
 is_state() { [ "$(state)" = "$1" ]; }
-reg_has() { wine reg query "$1" 2>/dev/null | tr -d '\r' | grep -q -F "$2"; }
+# A probe that Wine failed to start finds nothing either: one that finds nothing asks again.
+reg_shows() { wine reg query "$1" 2>/dev/null | tr -d '\r' | grep -q -F "$2"; }
+reg_has() { reg_shows "$@" || { sleep 1 && reg_shows "$@"; }; }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 
 cleanup() {
