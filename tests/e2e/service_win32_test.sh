@@ -50,14 +50,21 @@ full_exit_code() {
   [ "$code" = 9009 ] && code=$(cd "$dir" && wine cmd /c verb_code.bat 2>/dev/null | tr -d '\r')
   echo "$code"
 }
-state() {
+# A probe that Wine failed to start finds nothing either: a state query that got no state,
+# and a registry query that found nothing, ask once more.
+sc_state() {
   wine sc query "$name" 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p'
 }
+state() {
+  answer=$(sc_state)
+  [ -n "$answer" ] || answer=$(sc_state)
+  echo "$answer"
+}
 is_state() { [ "$(state)" = "$1" ]; }
-# A probe that Wine failed to start finds nothing either: one that finds nothing asks again.
 reg_shows() { wine reg query "$1" 2>/dev/null | tr -d '\r' | grep -q -F "$2"; }
 reg_has() { reg_shows "$@" || { sleep 1 && reg_shows "$@"; }; }
-key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+reg_opens() { wine reg query "$1" >/dev/null 2>&1; }
+key_exists() { reg_opens "$1" || { sleep 1 && reg_opens "$1"; }; }
 
 cleanup() {
   (cd "$dir" && wine ZAVPluginService.exe /remove /silent) >/dev/null 2>&1
