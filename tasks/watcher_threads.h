@@ -18,7 +18,8 @@ namespace hvs {
 class WatcherThreads {
  public:
   explicit WatcherThreads(std::chrono::milliseconds idleLifetime);
-  // Only for a set whose threads have all ended (IdleThreads() 0 and no job under way).
+  // Only for a set whose threads have all ended: Threads() 0, and a moment for the last one
+  // to leave its lock.
   ~WatcherThreads() = default;
   WatcherThreads(const WatcherThreads&) = delete;
   WatcherThreads& operator=(const WatcherThreads&) = delete;
