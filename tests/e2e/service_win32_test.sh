@@ -61,10 +61,10 @@ state() {
   echo "$answer"
 }
 is_state() { [ "$(state)" = "$1" ]; }
+once_more() { "$@" || { sleep 1 && "$@"; }; }
 reg_shows() { wine reg query "$1" 2>/dev/null | tr -d '\r' | grep -q -F "$2"; }
-reg_has() { reg_shows "$@" || { sleep 1 && reg_shows "$@"; }; }
-reg_opens() { wine reg query "$1" >/dev/null 2>&1; }
-key_exists() { reg_opens "$1" || { sleep 1 && reg_opens "$1"; }; }
+reg_has() { once_more reg_shows "$@"; }
+key_exists() { once_more wine reg query "$1" >/dev/null 2>&1; }
 
 cleanup() {
   (cd "$dir" && wine ZAVPluginService.exe /remove /silent) >/dev/null 2>&1

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/posix/service_files.h"
@@ -58,6 +60,15 @@ inline ServiceStatus StatusOf(const Service& service) {
 
 inline bool ReachesState(const Service& service, std::uint32_t state) {
   return testsupport::Eventually([&] { return StatusOf(service).currentState == state; });
+}
+
+// Field `field` of proc(5)'s /proc/PID/stat (3 is the state) of a process that exists.
+inline std::string ProcField(int pid, int field) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::string rest = text.substr(text.rfind(')') + 2);
+  for (int i = 3; i < field; ++i) rest = rest.substr(rest.find(' ') + 1);
+  return rest.substr(0, rest.find(' '));
 }
 
 inline platform::posix::ProcessIdentity ServiceProcess(const std::string& name) {

@@ -50,6 +50,7 @@ using servicetest::ServiceRun;
 using servicetest::ConfigFor;
 using servicetest::EntryPath;
 using servicetest::KillService;
+using servicetest::ProcField;
 using servicetest::ReachesState;
 using servicetest::ServiceProcess;
 using servicetest::StatusOf;
@@ -166,14 +167,6 @@ const bool kStrangerRole = testsupport::RegisterChildRole("scm-stranger", [](con
 });
 
 // --- Helpers ---
-
-std::string ProcField(int pid, int field) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::string rest = text.substr(text.rfind(')') + 2);
-  for (int i = 3; i < field; ++i) rest = rest.substr(rest.find(' ') + 1);
-  return rest.substr(0, rest.find(' '));
-}
 
 std::string LinkOf(const std::string& path) {
   char target[4096];

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/posix/service_status.h"
+#include "tests/platform/posix/service_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
 #include "tests/support/test_env.h"
@@ -106,13 +107,6 @@ const bool kMainThreadEndsFirst =
       return 1;
     });
 
-// The state letter /proc gives the process's main thread.
-char MainThreadState(std::uint32_t pid) {
-  const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
-}
-
 // Until its last thread ends, such a process still holds its descriptors: a service's
 // control socket still takes connections then.
 TEST(ServiceStatusFile, ProcessWhoseMainThreadEndedFirstRunsUntilItsLastThreadEnds) {
@@ -120,13 +114,15 @@ TEST(ServiceStatusFile, ProcessWhoseMainThreadEndedFirstRunsUntilItsLastThreadEn
   const std::string release = directory / "release";
   testsupport::ChildProcess child;
   ASSERT_TRUE(child.Start(testsupport::SelfPath(), "main-thread-ends-first", release));
-  ASSERT_TRUE(testsupport::Eventually([&] { return MainThreadState(child.id()) == 'Z'; }));
+  // /proc shows the ended main thread's state for the process's.
+  const int pid = static_cast<int>(child.id());
+  ASSERT_TRUE(testsupport::Eventually([&] { return servicetest::ProcField(pid, 3) == "Z"; }));
   ProcessIdentity identity;
-  EXPECT_TRUE(platform::posix::IdentifyProcess(static_cast<std::int32_t>(child.id()), identity));
+  EXPECT_TRUE(platform::posix::IdentifyProcess(pid, identity));
 
   testsupport::WriteFile(release, "");
   EXPECT_TRUE(testsupport::Eventually([&] {
-    return !platform::posix::IdentifyProcess(static_cast<std::int32_t>(child.id()), identity);
+    return !platform::posix::IdentifyProcess(pid, identity);
   }));
 }
 
