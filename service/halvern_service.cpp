@@ -82,7 +82,7 @@ void CHalvernService::RunTicks(TaskCatalogue& catalogue, std::int32_t interval,
         catalogue.Reload();
         lastReload = now;
       }
-      catalogue.Offer(now);
+      catalogue.RunDueTasks(now);
     }
     const std::int32_t pause = paused_.load();
     if (pause != previousPause) {

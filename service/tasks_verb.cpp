@@ -1,6 +1,7 @@
 // "/tasks": what the service would make of each task file, read without changing anything.
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "service/admin_verbs.h"
@@ -30,10 +31,11 @@ std::string LastRunText(const Task& task) {
   return task.LastRun == 0 ? "never" : LocalTimeText(task.LastRun);
 }
 
-// The first tick at which the catalogue's due test, now > LastRun + period, holds.
+// The first tick at which the catalogue's due test holds.
 std::string NextDueText(const Task& task, std::int64_t now) {
-  const std::int64_t due = task.LastRun + static_cast<std::int64_t>(task.WaitPeriodSeconds) + 1;
-  return due <= now ? "now" : LocalTimeText(due);
+  const std::optional<std::int64_t> due = task.schedule().NextDue(task.LastRun);
+  if (!due) return "never";
+  return *due <= now ? "now" : LocalTimeText(*due);
 }
 
 // The service looks for the executable named in the full command; the name is shown only
@@ -57,7 +59,7 @@ std::string WhyNot(const TrialLoad& trial) {
 void PrintTask(std::ostream& out, const std::string& file, const TrialLoad& trial,
                std::int64_t now) {
   out << file << "\n";
-  if (!trial.loaded) {
+  if (!trial.definition) {
     Field(out, "Loads:", WhyNot(trial));
     return;
   }

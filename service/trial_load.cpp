@@ -2,18 +2,12 @@
 #include "service/trial_load.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <limits>
 
 #include "platform/error_text.h"
 
 namespace hvs {
 
 namespace {
-
-// Tells an absent element. A file gives it only by writing -2147483648 or less, and is then
-// reported as having none, which is a warning all the same.
-constexpr std::int32_t kNoPeriod = std::numeric_limits<std::int32_t>::min();
 
 std::string WithoutLineEnd(std::string_view message) {
   const auto end = message.find_last_not_of("\r\n ");
@@ -40,18 +34,10 @@ platform::Error TrialLoader::FindTaskFiles(std::vector<platform::FileEntry>& fil
 TrialLoad TrialLoader::Load(const platform::FileEntry& match, const std::string& path) {
   TrialLoad trial;
   trial.task = std::make_unique<Task>(context_);
-  Task& task = *trial.task;
-  // An absent element leaves its field alone, so a sentinel shows whether the file gave it.
-  const std::int32_t initialPeriod = task.WaitPeriodSeconds;
-  task.WaitPeriodSeconds = kNoPeriod;
-
   messages_.clear();
-  trial.loaded = task.Load(match, path);
+  trial.definition = trial.task->Load(match, path);
   trial.messages = std::move(messages_);
   messages_.clear();
-
-  trial.periodGiven = task.WaitPeriodSeconds != kNoPeriod;
-  if (!trial.periodGiven) task.WaitPeriodSeconds = initialPeriod;
   return trial;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,8 +18,7 @@ namespace hvs {
 // One task file as the service's loader left it.
 struct TrialLoad {
   std::unique_ptr<Task> task;
-  bool loaded = false;
-  bool periodGiven = false;           // the file set WaitPeriodSeconds
+  std::optional<TaskDefinition> definition;  // what the file gave; empty when it did not load
   std::vector<std::string> messages;  // what the load logged, in order, line ends trimmed
 };
 

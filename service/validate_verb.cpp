@@ -28,7 +28,7 @@ FileToCheck Named(const std::string& path) {
 std::vector<std::string> Doubts(const TrialLoad& trial) {
   const Task& task = *trial.task;
   std::vector<std::string> doubts;
-  if (!trial.periodGiven)
+  if (!trial.definition->waitPeriodSeconds)
     doubts.push_back("WaitPeriodSeconds is missing: the task is due at every tick");
   else if (task.WaitPeriodSeconds <= 0)
     doubts.push_back("WaitPeriodSeconds is " + std::to_string(task.WaitPeriodSeconds) +
@@ -42,16 +42,16 @@ std::vector<std::string> Doubts(const TrialLoad& trial) {
 // Prints the file's block; true when it loads.
 bool Check(TrialLoader& loader, const FileToCheck& file, std::ostream& out) {
   const TrialLoad trial = loader.Load(file.match, file.path);
-  out << file.label << ": " << (trial.loaded ? "loads" : "does not load") << "\n";
+  const bool loaded = trial.definition.has_value();
+  out << file.label << ": " << (loaded ? "loads" : "does not load") << "\n";
   // A name used twice in the command is reported once.
   std::set<std::string> said;
   for (const std::string& message : trial.messages)
     if (said.insert(message).second) out << "  " << message << "\n";
-  if (!trial.loaded && trial.messages.empty())
-    out << "  the file holds no XML element\n";
-  if (trial.loaded)
+  if (!loaded && trial.messages.empty()) out << "  the file holds no XML element\n";
+  if (loaded)
     for (const std::string& doubt : Doubts(trial)) out << "  " << doubt << "\n";
-  return trial.loaded;
+  return loaded;
 }
 
 }  // namespace

@@ -8,16 +8,26 @@ namespace hvs {
 
 Task::Task(ServiceContext& context) : context(context), watcher(*this) {}
 
-bool Task::Load(const platform::FileEntry& match, const std::string& path) {
+std::optional<TaskDefinition> Task::Load(const platform::FileEntry& match,
+                                         const std::string& path) {
   FileName = match.name;
   FilePath = path;
   LastWriteTime = match.lastWriteTime;
-  Loaded = Parse();
+  std::optional<TaskDefinition> definition = ReadTaskDefinition(path, context.log());
+  Loaded = definition.has_value();
+  if (definition) Apply(*definition);
   // Also after a failed parse, under the Name held now: the registry wins over memory.
   // 64-bit, so that a run after 2038 reads back as itself; older 32-bit texts read the same.
   LastRun = platform::Atoi64Value(context.settings().GetTaskValue(Name, "LastRun", "0"));
   RunCommand = context.variables().Substitute(Command, DisplayCommand);
-  return Loaded;
+  return definition;
+}
+
+void Task::Apply(const TaskDefinition& definition) {
+  if (definition.name) Name = *definition.name;
+  if (definition.command) Command = *definition.command;
+  if (definition.waitPeriodSeconds) WaitPeriodSeconds = *definition.waitPeriodSeconds;
+  if (definition.forceKill) ForceKill = *definition.forceKill;
 }
 
 }  // namespace hvs

@@ -1,19 +1,23 @@
-// One task: the fields of its definition file, its run record and its process watcher.
+// One task: its definition as loaded, its run record and its process watcher.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/files.h"
 #include "tasks/process_watcher.h"
+#include "tasks/schedule.h"
+#include "tasks/task_definition.h"
 
 namespace hvs {
 
 class ServiceContext;
 
-// A plain record owned by the catalogue, one per definition file. The catalogue creates
-// it for a new file name and loads it at once; the main loop's offers run it when due.
+// Owned by the catalogue, one per definition file. The catalogue creates it for a new file
+// name and loads it at once; the main loop's tick runs it when due. The definition's
+// fields (Name, Command, WaitPeriodSeconds, ForceKill) change only by a load.
 // Used from the service thread only; the watcher's thread works on copies of its own.
 class Task {
  public:
@@ -22,23 +26,24 @@ class Task {
   Task(const Task&) = delete;
   Task& operator=(const Task&) = delete;
 
-  // Fills the task from the file that the catalogue's search found (`match`, whose full
-  // path is `path`) and reads LastRun from the settings store; returns Loaded.
-  bool Load(const platform::FileEntry& match, const std::string& path);
+  // Reads the file that the catalogue's search found (`match`, whose full path is `path`),
+  // applies what it defines, logging what the read and the parse said, and reads LastRun
+  // from the settings store. The file's definition when it loaded (then Loaded is true),
+  // else empty.
+  std::optional<TaskDefinition> Load(const platform::FileEntry& match, const std::string& path);
+  // Takes over every element that `definition` gives; the others keep their values.
+  void Apply(const TaskDefinition& definition);
 
-  // now > LastRun + WaitPeriodSeconds, in signed 64-bit arithmetic; a sum beyond the
-  // 64-bit range is never due when it overflows upwards and always due downwards.
-  bool IsDue(std::int64_t now) const;
-  // LastRun + WaitPeriodSeconds, saturated at the 64-bit range: the task is due at every
-  // time after this one.
-  std::int64_t DueAfter() const;
+  Schedule schedule() const { return Schedule(WaitPeriodSeconds); }
+  // The schedule's due test at `now`, from this task's LastRun.
+  bool IsDue(std::int64_t now) const { return schedule().IsDue(LastRun, now); }
+  std::int64_t DueAfter() const { return schedule().DueAfter(LastRun); }
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.
   void Run();
 
   std::string FileName;        // definition file without directory: the catalogue's key
   std::string FilePath;        // full path of the definition file
-  std::string FileText;        // the bytes read, parsed in place; empty again after the parse
   std::string Name;            // names the registry subkey and appears in messages
   std::string Command;         // as written, with %NAME% references
   std::string DisplayCommand;  // substituted, secrets masked: for the log
@@ -51,9 +56,6 @@ class Task {
 
   ServiceContext& context;
   ProcessWatcher watcher;
-
- private:
-  bool Parse();
 };
 
 // `text` with every "%" doubled, for use as a LogFormat argument.

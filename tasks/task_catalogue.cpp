@@ -1,4 +1,4 @@
-// Reloads of the Config directory into tasks, the offers of each tick, the test at stop.
+// Reloads of the Config directory into tasks, the due runs of each tick, the test at stop.
 #include "tasks/task_catalogue.h"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ void TaskCatalogue::Reload() {
   kept.reserve(matches.size());
   for (const platform::FileEntry& match : matches) Refresh(match, kept);
   RemoveAllBut(kept);
-  quietUntil_ = EarliestDueAfter();
+  noneDueUntil_ = EarliestDueAfter();
 }
 
 void TaskCatalogue::Refresh(const platform::FileEntry& match, Kept& kept) {
@@ -73,16 +73,16 @@ std::int64_t TaskCatalogue::EarliestDueAfter() const {
   return earliest;
 }
 
-void TaskCatalogue::Offer(std::int64_t now) {
+void TaskCatalogue::RunDueTasks(std::int64_t now) {
   // The earliest time stands for a sum that overflowed downwards, due at every time.
-  if (now <= quietUntil_ && quietUntil_ != std::numeric_limits<std::int64_t>::min()) return;
+  if (now <= noneDueUntil_ && noneDueUntil_ != std::numeric_limits<std::int64_t>::min()) return;
   // A run moves its task's LastRun, so the next quiet time is taken after each one.
   std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
   for (auto& [name, task] : tasks_) {
     if (task->IsDue(now)) task->Run();
     earliest = std::min(earliest, task->DueAfter());
   }
-  quietUntil_ = earliest;
+  noneDueUntil_ = earliest;
 }
 
 bool TaskCatalogue::AllFinished() const {

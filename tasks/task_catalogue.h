@@ -1,4 +1,4 @@
-// The loaded tasks, one per definition file in Config, with their reload and their offers.
+// The loaded tasks, one per definition file in Config, with their reload and their runs when due.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@ class TaskCatalogue {
   void Reload();
   // Runs every task due at `now` (seconds since 1970, UTC), in key order. Costs one
   // comparison while no task can be due yet, and a walk over the tasks otherwise.
-  void Offer(std::int64_t now);
+  void RunDueTasks(std::int64_t now);
   // True when no task's process is being watched; true for no tasks at all.
   bool AllFinished() const;
 
@@ -56,8 +56,8 @@ class TaskCatalogue {
   const std::string configDirectory_;
   Tasks tasks_;
   // No task is due at this time or before: the tasks' smallest DueAfter, kept up to date
-  // by every reload and every offer, the only operations that change it.
-  std::int64_t quietUntil_ = std::numeric_limits<std::int64_t>::max();
+  // by every reload and every run of the due tasks, the only operations that change it.
+  std::int64_t noneDueUntil_ = std::numeric_limits<std::int64_t>::max();
 };
 
 }  // namespace hvs

@@ -1,6 +1,5 @@
 // One attempt to start a due task: substitution, the watcher's start, the log and LastRun.
 #include <cstdint>
-#include <limits>
 #include <string>
 
 #include "platform/registry.h"
@@ -32,23 +31,6 @@ std::string EscapePercent(std::string_view text) {
     if (c == '%') escaped += '%';
   }
   return escaped;
-}
-
-std::int64_t Task::DueAfter() const {
-  const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
-  // A stored LastRun may be any 64-bit number: a sum beyond the range saturates, to a time
-  // after any `now` (never due) or to the earliest time (due at every time, see IsDue).
-  if (period > 0 && LastRun > std::numeric_limits<std::int64_t>::max() - period)
-    return std::numeric_limits<std::int64_t>::max();
-  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period)
-    return std::numeric_limits<std::int64_t>::min();
-  return LastRun + period;
-}
-
-bool Task::IsDue(std::int64_t now) const {
-  const auto period = static_cast<std::int64_t>(WaitPeriodSeconds);
-  if (period < 0 && LastRun < std::numeric_limits<std::int64_t>::min() - period) return true;
-  return now > DueAfter();
 }
 
 void Task::Run() {

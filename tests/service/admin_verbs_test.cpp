@@ -132,6 +132,11 @@ TEST_F(AdminVerbsTest, ValidateReportsWhatTheLoaderSaysAboutEachFile) {
        true,
        {"  WaitPeriodSeconds is -5, not positive: the task is due at every tick",
         "  Name is missing or empty: the task's values sit in the program's own key"}},
+      // The smallest period is a period given, not a missing one.
+      {"<Task><Name>Low</Name><Command>tool.exe</Command><Schedule>"
+       "<WaitPeriodSeconds>-2147483648</WaitPeriodSeconds></Schedule></Task>",
+       true,
+       {"  WaitPeriodSeconds is -2147483648, not positive: the task is due at every tick"}},
       {"<Task><Name>Cut</Name><Command>tool.exe", false,
        {"  Couldn't parse " + platform::JoinPath(Config(), "case.xml") +
         ": unexpected end of data at byte 39."}},  // the end of the file
@@ -220,6 +225,22 @@ TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
            std::stoi(text.substr(31, 2));
   };
   EXPECT_EQ((seconds(nextDueLine) - seconds(lastRunLine) + 86400) % 86400, 3601);
+}
+
+// A stored LastRun may be any 64-bit number; the next due time saturates as the due test does.
+TEST_F(AdminVerbsTest, NextDueFollowsTheServicesDueTestAtTheEdgesOfTime) {
+  Write("a.xml", "<Task><Name>Far</Name><Command>tool.exe</Command>"
+                 "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>");
+  const struct {
+    const char* lastRun;
+    const char* nextDue;
+  } cases[] = {{"9223372036854775800", "never"}, {"-9223372036854775800", "now"}};
+  for (const auto& c : cases) {
+    Put(kProgramKey + "\\Far", "LastRun", c.lastRun);
+    out.str("");
+    ASSERT_EQ(Tasks(), 0);
+    EXPECT_TRUE(Shows(std::string("  Next due:   ") + c.nextDue + "\n")) << out.str();
+  }
 }
 
 TEST_F(AdminVerbsTest, TheVerbsChangeNothing) {

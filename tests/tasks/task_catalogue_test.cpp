@@ -66,7 +66,7 @@ class TaskCatalogueTest : public TaskFixture {
   std::uint32_t OfferAndWaitForStart(TaskCatalogue& catalogue, std::int64_t now,
                                      const std::string& started) {
     clock.Set(now);
-    catalogue.Offer(now);
+    catalogue.RunDueTasks(now);
     return WaitForStart(started);
   }
 };
@@ -85,7 +85,7 @@ TEST_F(TaskCatalogueTest, TasksAreKeyedByFileNameInByteOrderAndStartedInThatOrde
   EXPECT_EQ(Keys(catalogue), (Messages{"B.xml", "a.xml"}));
 
   const std::size_t mark = Mark();
-  catalogue.Offer(kTime);
+  catalogue.RunDueTasks(kTime);
   EXPECT_EQ(RunMessages(mark), (Messages{"Task 'Upper' run by command: " + command,
                                          "Task 'lower' run by command: " + command}));
   for (const auto& [key, task] : catalogue.tasks()) EXPECT_EQ(task->LastRun, kTime) << key;
@@ -97,9 +97,9 @@ TEST_F(TaskCatalogueTest, ARecordedLastRunDelaysTheStartUntilThePeriodAfterItHas
   TaskCatalogue catalogue(*context);
   catalogue.Reload();
   const std::size_t mark = Mark();
-  for (const std::int64_t now : {kTime, kTime + 1000, kTime + 1060}) catalogue.Offer(now);
+  for (const std::int64_t now : {kTime, kTime + 1000, kTime + 1060}) catalogue.RunDueTasks(now);
   EXPECT_TRUE(MessagesSince(mark).empty());
-  catalogue.Offer(kTime + 1061);
+  catalogue.RunDueTasks(kTime + 1061);
   EXPECT_EQ(RunMessages(mark).size(), 1u);
 }
 
@@ -194,7 +194,7 @@ TEST_F(TaskCatalogueTest, ATaskRemovedWhileItsProcessRunsLeavesTheProcessRunning
 TEST_F(TaskCatalogueTest, AllFinishedOnlyOnceNoWatcherRunsAnyMore) {
   TaskCatalogue catalogue(*context);
   catalogue.Reload();
-  catalogue.Offer(kTime);
+  catalogue.RunDueTasks(kTime);
   EXPECT_TRUE(catalogue.AllFinished());
   EXPECT_TRUE(LogMessages().empty());
 
@@ -226,7 +226,7 @@ TEST_F(TaskCatalogueTest, EveryTaskStartsAtTheFirstTickPastItsPeriodTickAfterTic
   const auto tick = [&](std::int64_t now) {
     const std::size_t mark = Mark();
     clock.Set(now);
-    catalogue.Offer(now);
+    catalogue.RunDueTasks(now);
     ASSERT_TRUE(Eventually([&] { return catalogue.AllFinished(); }));
     for (const std::string& message : MessagesSince(mark)) {
       const std::size_t run = message.find(" run by command");

@@ -1,12 +1,11 @@
 // The task definition file: read in blocks, parsed in place, its known elements taken over.
+#include "tasks/task_definition.h"
+
 #include <cstring>
 #include <rapidxml/rapidxml.hpp>
-#include <string_view>
 
 #include "platform/files.h"
 #include "platform/strings.h"
-#include "context/service_context.h"
-#include "tasks/task.h"
 #include "tasks/xml_nesting.h"
 
 namespace hvs {
@@ -68,31 +67,33 @@ std::string ValueOf(const XmlNode& element) {
   return {};
 }
 
-void ReportUnknown(LogFile& log, const XmlNode& node) {
-  log.LogFormat("Unknown node: %s\n", std::string(NameOf(node)).c_str());
+void ReportUnknown(LogFile& messages, const XmlNode& node) {
+  messages.LogFormat("Unknown node: %s\n", std::string(NameOf(node)).c_str());
 }
 
-void ReadSchedule(const XmlNode& schedule, Task& task) {
+void ReadSchedule(const XmlNode& schedule, TaskDefinition& definition,
+                  LogFile& messages) {
   for (const XmlNode* child = schedule.first_node(); child; child = child->next_sibling()) {
     if (IsElement(*child, "WaitPeriodSeconds"))
-      task.WaitPeriodSeconds = platform::AtoiValue(ValueOf(*child));
+      definition.waitPeriodSeconds = platform::AtoiValue(ValueOf(*child));
     else
-      ReportUnknown(task.context.log(), *child);
+      ReportUnknown(messages, *child);
   }
 }
 
-void ReadTaskElement(const XmlNode& element, Task& task) {
+void ReadTaskElement(const XmlNode& element, TaskDefinition& definition,
+                     LogFile& messages) {
   for (const XmlNode* child = element.first_node(); child; child = child->next_sibling()) {
     if (IsElement(*child, "Name"))
-      task.Name = ValueOf(*child);
+      definition.name = ValueOf(*child);
     else if (IsElement(*child, "Command"))
-      task.Command = ValueOf(*child);
+      definition.command = ValueOf(*child);
     else if (IsElement(*child, "ForceKill"))
-      task.ForceKill = ValueOf(*child) == "true";
+      definition.forceKill = ValueOf(*child) == "true";
     else if (IsElement(*child, "Schedule"))
-      ReadSchedule(*child, task);
+      ReadSchedule(*child, definition, messages);
     else
-      ReportUnknown(task.context.log(), *child);
+      ReportUnknown(messages, *child);
   }
 }
 
@@ -104,53 +105,54 @@ const XmlNode* FirstElement(const rapidxml::xml_document<char>& document) {
 
 }  // namespace
 
-bool Task::Parse() {
-  // Nothing reads the text after the parse: kept, it would hold every task file's bytes
-  // in memory for good. Released after the document, whose nodes point into it.
-  struct ReleaseText {
-    std::string& text;
-    ~ReleaseText() { std::string().swap(text); }
-  } release{FileText};
-  LogFile& log = context.log();
-  switch (ReadWhole(FilePath, FileText)) {
-    case ReadResult::kOpenFailed:
-      log.LogFormat("Couldn't open %s for read.\n", FilePath.c_str());
-      return false;
-    case ReadResult::kNotRegular:
-      log.LogFormat("Couldn't open %s for read: not a regular file.\n", FilePath.c_str());
-      return false;
-    case ReadResult::kTooLarge:
-      log.LogFormat("Couldn't read %s: larger than 1 MiB.\n", FilePath.c_str());
-      return false;
-    case ReadResult::kReadFailed:
-      log.Log("Read failed\n");
-      return false;
-    case ReadResult::kRead:
-      break;
-  }
-
+std::optional<TaskDefinition> ParseTaskDefinition(std::string text, const std::string& path,
+                                                  LogFile& messages) {
   const auto reportParseError = [&](const char* what, std::size_t offset) {
-    log.LogFormat("Couldn't parse %s: %s at byte %lu.\n", FilePath.c_str(), what,
-                  static_cast<unsigned long>(offset));
+    messages.LogFormat("Couldn't parse %s: %s at byte %lu.\n", path.c_str(), what,
+                       static_cast<unsigned long>(offset));
   };
-  if (const std::size_t at = FindTooDeepElement(FileText, kMaxNesting); at != std::string::npos) {
+  if (const std::size_t at = FindTooDeepElement(text, kMaxNesting); at != std::string::npos) {
     reportParseError("elements nested too deeply", at);
-    return false;
+    return std::nullopt;
   }
-  // The document's nodes point into FileText, and it lives only for this call.
+  // The document's nodes point into `text`, which lives as long as it does.
   rapidxml::xml_document<char> document;
   try {
-    document.parse<0>(FileText.data());
+    document.parse<0>(text.data());
   } catch (const rapidxml::parse_error& error) {
     const char* where = error.where<char>();
-    reportParseError(error.what(), where ? static_cast<std::size_t>(where - FileText.data()) : 0);
-    return false;
+    reportParseError(error.what(), where ? static_cast<std::size_t>(where - text.data()) : 0);
+    return std::nullopt;
   }
   // A document of only a declaration, comments or nothing has no task to read.
   const XmlNode* task = FirstElement(document);
-  if (task == nullptr) return false;
-  ReadTaskElement(*task, *this);
-  return true;
+  if (task == nullptr) return std::nullopt;
+  TaskDefinition definition;
+  ReadTaskElement(*task, definition, messages);
+  return definition;
+}
+
+std::optional<TaskDefinition> ReadTaskDefinition(const std::string& path,
+                                                 LogFile& messages) {
+  std::string text;
+  switch (ReadWhole(path, text)) {
+    case ReadResult::kOpenFailed:
+      messages.LogFormat("Couldn't open %s for read.\n", path.c_str());
+      return std::nullopt;
+    case ReadResult::kNotRegular:
+      messages.LogFormat("Couldn't open %s for read: not a regular file.\n", path.c_str());
+      return std::nullopt;
+    case ReadResult::kTooLarge:
+      messages.LogFormat("Couldn't read %s: larger than 1 MiB.\n", path.c_str());
+      return std::nullopt;
+    case ReadResult::kReadFailed:
+      messages.Log("Read failed\n");
+      return std::nullopt;
+    case ReadResult::kRead:
+      break;
+  }
+  // Moved in, the text is released with the document: no task keeps its file's bytes.
+  return ParseTaskDefinition(std::move(text), path, messages);
 }
 
 }  // namespace hvs
