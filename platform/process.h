@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/error.h"
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/files.h"
 #include "platform/unique_any.h"
 
@@ -58,7 +58,7 @@ class Process {
   // Blocks until the process has ended or `event` is set; when both hold, the process
   // counts first. After ProcessEnded the process is reaped and ExitStatus tells how it
   // ended. Failed when the wait itself fails, or when there is no process or event.
-  WaitResult WaitWith(const Event& event);
+  WaitResult WaitWith(const ManualResetEvent& event);
 
   // Ends the process at once, without waiting for it to be gone. Windows records
   // `exitCode` as its exit code; POSIX kills it with SIGKILL.

@@ -8,7 +8,7 @@
 
 #include "context/service_context.h"
 #include "platform/error_text.h"
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/process.h"
 #include "tasks/running_elsewhere.h"
 #include "tasks/stop_event.h"
@@ -23,7 +23,7 @@ namespace hvs {
 struct ProcessWatcher::Watch {
   std::string command;
   bool forceKill = false;
-  std::shared_ptr<const platform::Event> stop;
+  std::shared_ptr<const platform::ManualResetEvent> stop;
   std::string escapedName;  // the task's Name, "%" doubled
   std::mutex reportLock;    // guards `log`; held by Start until the start is announced
   LogFile* log = nullptr;   // null once the task is gone
@@ -39,9 +39,9 @@ using WaitResult = platform::Process::WaitResult;
 
 // Without the service's stop event the process is still waited for, so that the task
 // does not read as finished while it runs; it just never sees a stop.
-std::shared_ptr<const platform::Event> StopEventOrPrivateOne() {
+std::shared_ptr<const platform::ManualResetEvent> StopEventOrPrivateOne() {
   if (auto stop = CurrentStopEvent()) return stop;
-  auto never = std::make_shared<platform::Event>();
+  auto never = std::make_shared<platform::ManualResetEvent>();
   never->Create("");
   return never;
 }
@@ -51,7 +51,7 @@ std::shared_ptr<const platform::Event> StopEventOrPrivateOne() {
 // before the process exists (out of memory), and then the process is simply not started.
 // The result is the error of the creation; 0 once the process has been created.
 platform::Error CreateAndWait(const std::string& command, bool forceKill,
-                              const platform::Event& stop) noexcept {
+                              const platform::ManualResetEvent& stop) noexcept {
   try {
     platform::Process process;
     if (const platform::Error failed = process.Create(command)) return failed;

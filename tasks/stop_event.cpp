@@ -11,7 +11,7 @@ namespace {
 // so the holder is guarded, although each operation runs only a few times in a run.
 struct Holder {
   std::mutex lock;
-  std::shared_ptr<platform::Event> event;
+  std::shared_ptr<platform::ManualResetEvent> event;
 };
 
 Holder& TheHolder() {
@@ -22,7 +22,7 @@ Holder& TheHolder() {
 }  // namespace
 
 platform::Error CreateStopEvent(const std::string& name) {
-  auto event = std::make_shared<platform::Event>();
+  auto event = std::make_shared<platform::ManualResetEvent>();
   const platform::Error error = event->Create(name);
   Holder& holder = TheHolder();
   const std::lock_guard<std::mutex> guard(holder.lock);
@@ -42,7 +42,7 @@ void CloseStopEvent() {
   holder.event.reset();
 }
 
-std::shared_ptr<const platform::Event> CurrentStopEvent() {
+std::shared_ptr<const platform::ManualResetEvent> CurrentStopEvent() {
   Holder& holder = TheHolder();
   const std::lock_guard<std::mutex> guard(holder.lock);
   return holder.event;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 
 namespace hvs {
 
@@ -26,6 +26,6 @@ platform::Error SetStopEvent();
 void CloseStopEvent();
 
 // The event held, shared with the caller for as long as it needs it; null when none.
-std::shared_ptr<const platform::Event> CurrentStopEvent();
+std::shared_ptr<const platform::ManualResetEvent> CurrentStopEvent();
 
 }  // namespace hvs

@@ -169,7 +169,7 @@ Error Process::Create(const std::string& commandLine) {
   return kSuccess;
 }
 
-Process::WaitResult Process::WaitWith(const Event& event) {
+Process::WaitResult Process::WaitWith(const ManualResetEvent& event) {
   if (!handle_ || !event.handle_) return WaitResult::Failed;
   if (ended_) return WaitResult::ProcessEnded;
   pollfd waits[2] = {{static_cast<int>(handle_.get()), POLLIN, 0},

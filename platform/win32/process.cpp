@@ -38,7 +38,7 @@ Error Process::Create(const std::string& commandLine) {
   return kSuccess;
 }
 
-Process::WaitResult Process::WaitWith(const Event& event) {
+Process::WaitResult Process::WaitWith(const ManualResetEvent& event) {
   // The "no handle" value is also the current process's pseudo-handle; never wait on it.
   if (!handle_ || !event.handle_) return WaitResult::Failed;
   const HANDLE handles[2] = {AsHandle(handle_.get()), AsHandle(event.handle_.get())};

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ntservice/service_shell.h"
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -64,7 +64,7 @@ std::vector<std::string> RunProgram(const std::string& switches) {
     const std::string command = testsupport::QuotedCommand(testsupport::SelfPath()) + switches;
     EXPECT_EQ(process.Create(command), 0u) << command;
   }
-  platform::Event neverSet;
+  platform::ManualResetEvent neverSet;
   EXPECT_EQ(neverSet.Create(""), 0u);
   EXPECT_EQ(process.WaitWith(neverSet), platform::Process::WaitResult::ProcessEnded);
   std::vector<std::string> lines;
@@ -160,7 +160,7 @@ TEST_P(ConsoleEvent, IsAnsweredAfterTheStopSequenceWhereTheAnswerEndsTheProcess)
         "console-event", std::to_string(c.event) + " " + std::to_string(c.stopMs) + " " + output);
     ASSERT_EQ(process.Create(testsupport::QuotedCommand(testsupport::SelfPath()) + " /console"), 0u);
   }
-  platform::Event neverSet;
+  platform::ManualResetEvent neverSet;
   ASSERT_EQ(neverSet.Create(""), 0u);
   ASSERT_EQ(process.WaitWith(neverSet), platform::Process::WaitResult::ProcessEnded);
   std::vector<std::string> notes;

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -39,15 +39,15 @@ platform::Error StartSelf(Process& process, const std::string& role, const std::
   return process.Create(testsupport::QuotedCommand(testsupport::SelfPath()) + " unused-argument");
 }
 
-platform::Event NewEvent() {
-  platform::Event event;
+platform::ManualResetEvent NewEvent() {
+  platform::ManualResetEvent event;
   EXPECT_EQ(event.Create(""), platform::kSuccess);
   return event;
 }
 
 // Also shows the event is created not set: the wait lasts until the child's end.
 TEST(Process, WaitSeesAChildThatExitsByItselfWithItsExitCode) {
-  platform::Event stop = NewEvent();
+  platform::ManualResetEvent stop = NewEvent();
   Process child;
   ASSERT_EQ(StartSelf(child, "sleep-then-exit", "200 7"), platform::kSuccess);
   EXPECT_NE(child.Id(), 0u);
@@ -62,7 +62,7 @@ TEST(Process, WaitSeesAChildThatExitsByItselfWithItsExitCode) {
 }
 
 TEST(Process, EventSetDuringTheWaitEndsItAndStaysSetButAnEndedChildCountsFirst) {
-  platform::Event stop = NewEvent();
+  platform::ManualResetEvent stop = NewEvent();
   Process child;
   ASSERT_EQ(StartSelf(child, "sleep-then-exit", "60000 0"), platform::kSuccess);
   std::thread setter([&] {
@@ -80,7 +80,7 @@ TEST(Process, EventSetDuringTheWaitEndsItAndStaysSetButAnEndedChildCountsFirst) 
 }
 
 TEST(Process, TerminatedChildEndsAsThePlatformRecordsATermination) {
-  platform::Event stop = NewEvent();
+  platform::ManualResetEvent stop = NewEvent();
   Process child;
   ASSERT_EQ(StartSelf(child, "sleep-then-exit", "60000 0"), platform::kSuccess);
   ASSERT_EQ(child.Terminate(1), platform::kSuccess);
@@ -101,10 +101,10 @@ TEST(Process, MissingProgramFailsAtCreateWithFileNotFound) {
 // The "no handle" value is the current process's own pseudo-handle on Windows.
 TEST(Process, AnEmptyProcessOrEventNeverActsOnTheCurrentProcess) {
   Process none;
-  platform::Event stop = NewEvent();
+  platform::ManualResetEvent stop = NewEvent();
   EXPECT_EQ(none.WaitWith(stop), WaitResult::Failed);
   EXPECT_EQ(none.Terminate(1), platform::kInvalidHandle);
-  platform::Event unopened;
+  platform::ManualResetEvent unopened;
   EXPECT_EQ(unopened.Set(), platform::kInvalidHandle);
 
   Process child;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ntservice/service_shell.h"
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "tests/support/child_process.h"
@@ -105,7 +105,7 @@ platform::ExitStatus RunRole(const std::string& role, const std::string& switche
     const testsupport::ChildRoleEnvironment environment(role, "");
     EXPECT_EQ(process.Create(testsupport::QuotedCommand(testsupport::SelfPath()) + switches), 0u);
   }
-  platform::Event neverSet;
+  platform::ManualResetEvent neverSet;
   EXPECT_EQ(neverSet.Create(""), 0u);
   EXPECT_EQ(process.WaitWith(neverSet), platform::Process::WaitResult::ProcessEnded);
   platform::ExitStatus status;

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/posix/process_list.h"
 #include "platform/process.h"
 #include "tests/support/child_process.h"
@@ -66,7 +66,7 @@ const bool kWriteExecutable =
 
 // Starts `commandLine` in `role` and waits for its end; its exit code, or -1.
 int RunToEnd(const std::string& commandLine, const std::string& role, const std::string& argument) {
-  platform::Event never;
+  platform::ManualResetEvent never;
   EXPECT_EQ(never.Create(""), platform::kSuccess);
   Process child;
   {

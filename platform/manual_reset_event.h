@@ -15,7 +15,7 @@ using UniqueEventHandle = UniqueAny<std::intptr_t, &detail::CloseFile, std::intp
 
 // An event that, once set, stays set for every wait before and after that moment.
 // Move-only; the destructor closes it. It must outlive every wait on it.
-class Event {
+class ManualResetEvent {
  public:
   // Creates the event, not set, replacing any event held. On Windows a non-empty `name`
   // names one machine-wide object that every process opening that name shares (an

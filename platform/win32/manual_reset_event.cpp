@@ -1,11 +1,11 @@
 // The stop event on Windows: a manual-reset event object, named to be shared.
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 
 #include <windows.h>
 
 namespace platform {
 
-Error Event::Create(const std::string& name) {
+Error ManualResetEvent::Create(const std::string& name) {
   handle_.reset();
   const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, name.empty() ? nullptr : name.c_str());
   if (event == nullptr) return static_cast<Error>(::GetLastError());
@@ -13,7 +13,7 @@ Error Event::Create(const std::string& name) {
   return kSuccess;
 }
 
-Error Event::Set() {
+Error ManualResetEvent::Set() {
   // The "no handle" value is also the current process's pseudo-handle; never pass it on.
   if (!handle_) return kInvalidHandle;
   if (!::SetEvent(reinterpret_cast<HANDLE>(handle_.get())))

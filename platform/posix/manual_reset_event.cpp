@@ -1,5 +1,5 @@
 // The stop event on POSIX: an eventfd whose counter is never read back.
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,12 +11,12 @@
 namespace platform {
 
 // No other process can reach an eventfd by a name, so the name is not used.
-Error Event::Create(const std::string& /*name*/) {
+Error ManualResetEvent::Create(const std::string& /*name*/) {
   handle_.reset(::eventfd(0, EFD_CLOEXEC));
   return handle_ ? kSuccess : posix::LastErrno();
 }
 
-Error Event::Set() {
+Error ManualResetEvent::Set() {
   if (!handle_) return kInvalidHandle;
   // Nobody reads the counter, so once above zero it keeps every poll on it readable.
   const std::uint64_t one = 1;
