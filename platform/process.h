@@ -17,6 +17,11 @@ namespace platform {
 
 // A Win32 process handle or a POSIX pidfd.
 using UniqueProcessHandle = UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}>;
+namespace detail {
+// Closes a Win32 job object; nothing on POSIX, where a group is only a number.
+void CloseGroup(std::intptr_t group) noexcept;
+}  // namespace detail
+using UniqueGroupHandle = UniqueAny<std::intptr_t, &detail::CloseGroup, std::intptr_t{-1}>;
 
 // How a process ended.
 struct ExitStatus {
@@ -29,7 +34,12 @@ struct ExitStatus {
 // reaps it when it ends, so that no zombie of ours remains.
 class Process {
  public:
-  enum class WaitResult { ProcessEnded, EventSet, Failed };
+  enum class WaitResult { ProcessEnded, EventSet, TimedOut, Failed };
+  // kOwn puts the process and everything it starts into a group of their own (POSIX: a
+  // process group; Windows: a job object that does not end them when it is closed), which
+  // Terminate ends whole. Processes that leave the group on purpose are not followed.
+  enum class Group { kShared, kOwn };
+  static constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFF;
 
   Process() noexcept = default;
   Process(Process&& other) noexcept { TakeFrom(other); }
@@ -50,18 +60,20 @@ class Process {
   // environment and working directory and inherits no handles beyond the standard
   // ones. 0 on success; 2 when the program is not found, 5 when it may not be run,
   // 193 when it is no executable; nothing is started then.
-  Error Create(const std::string& commandLine);
+  Error Create(const std::string& commandLine, Group group = Group::kShared);
 
   bool IsValid() const noexcept { return handle_.valid(); }
   std::uint32_t Id() const noexcept { return id_; }
 
-  // Blocks until the process has ended or `event` is set; when both hold, the process
-  // counts first. After ProcessEnded the process is reaped and ExitStatus tells how it
-  // ended. Failed when the wait itself fails, or when there is no process or event.
-  WaitResult WaitWith(const ManualResetEvent& event);
+  // Blocks until the process has ended or `event` is set, or at most `milliseconds`
+  // (TimedOut); when several hold, the process counts first. After ProcessEnded the
+  // process is reaped and ExitStatus tells how it ended. Failed when the wait itself
+  // fails, or when there is no process or event.
+  WaitResult WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds = kNoTimeLimit);
 
-  // Ends the process at once, without waiting for it to be gone. Windows records
-  // `exitCode` as its exit code; POSIX kills it with SIGKILL.
+  // Ends the process at once, without waiting for it to be gone, and with it its group
+  // when it was created with one of its own. Windows records `exitCode` as the exit code;
+  // POSIX kills with SIGKILL.
   Error Terminate(std::uint32_t exitCode);
 
   // How the process ended; false until a wait has seen it end.
@@ -74,6 +86,7 @@ class Process {
  private:
   void TakeFrom(Process& other) noexcept {
     handle_ = std::move(other.handle_);
+    group_ = std::move(other.group_);
     id_ = std::exchange(other.id_, 0);
     ended_ = std::exchange(other.ended_, false);
     status_ = other.status_;
@@ -82,10 +95,17 @@ class Process {
   void LetGo() noexcept;
 
   UniqueProcessHandle handle_;
+  // Windows: the job object of a process in a group of its own; POSIX: its process group's
+  // id, held in the handle type only to share one layout (never closed there).
+  UniqueGroupHandle group_;
   std::uint32_t id_ = 0;
   bool ended_ = false;
   ExitStatus status_;
 };
+
+// The name of a POSIX signal ("SIGSEGV"); empty for a number that names none, and on
+// Windows, where no process ends by a signal.
+std::string SignalName(int signal);
 
 // The longest base name VisitRunningExecutables reports; longer names come cut to it.
 inline constexpr std::size_t kMaxExecutableNameLength = 49;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <string_view>
 #include <system_error>
@@ -36,14 +37,17 @@ constexpr std::size_t kMaxProcesses = 1024;
 // and no descriptor but the standard three (others may lack O_CLOEXEC).
 class SpawnSettings {
  public:
-  SpawnSettings() {
+  explicit SpawnSettings(Process::Group group) {
     ::posix_spawnattr_init(&attributes_);
     ::posix_spawn_file_actions_init(&actions_);
     sigset_t all;
     sigset_t none;
     ::sigfillset(&all);
     ::sigemptyset(&none);
-    error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A group of its own has the child's id as its number (setpgid(0, 0) in the child).
+    const short groupFlag = group == Process::Group::kOwn ? POSIX_SPAWN_SETPGROUP : 0;
+    error_ = ::posix_spawnattr_setflags(&attributes_,
+                                        POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | groupFlag);
     if (error_ == 0) error_ = ::posix_spawnattr_setsigdefault(&attributes_, &all);
     if (error_ == 0) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
     if (error_ == 0) error_ = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
@@ -136,7 +140,11 @@ const std::string& ProgramDirectory() {
 
 }  // namespace
 
-Error Process::Create(const std::string& commandLine) {
+namespace detail {
+void CloseGroup(std::intptr_t) noexcept {}
+}  // namespace detail
+
+Error Process::Create(const std::string& commandLine, Group group) {
   LetGo();
   const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
   const std::vector<std::string> candidates =
@@ -148,7 +156,7 @@ Error Process::Create(const std::string& commandLine) {
   // posix_spawn, not fork: the child borrows this process's memory until its exec instead
   // of copying the page tables of a service that may be large, and an exec failure comes
   // back as the result.
-  const SpawnSettings settings;
+  const SpawnSettings settings(group);
   if (settings.error() != 0) return posix::FromErrno(settings.error());
   pid_t pid = 0;
   const int spawnError = posix::RunFirstRunnable(
@@ -165,19 +173,25 @@ Error Process::Create(const std::string& commandLine) {
     return error;
   }
   handle_.reset(pidfd);
+  if (group == Group::kOwn) group_.reset(pid);
   id_ = static_cast<std::uint32_t>(pid);
   return kSuccess;
 }
 
-Process::WaitResult Process::WaitWith(const ManualResetEvent& event) {
+Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds) {
   if (!handle_ || !event.handle_) return WaitResult::Failed;
   if (ended_) return WaitResult::ProcessEnded;
   pollfd waits[2] = {{static_cast<int>(handle_.get()), POLLIN, 0},
                      {static_cast<int>(event.handle_.get()), POLLIN, 0}};
+  // poll takes an int; a longer limit is cut to the longest it can wait, about 24 days.
+  const int timeout = milliseconds == kNoTimeLimit ? -1
+                      : milliseconds > INT_MAX     ? INT_MAX
+                                                   : static_cast<int>(milliseconds);
   int ready = 0;
-  do ready = ::poll(waits, 2, -1);
+  do ready = ::poll(waits, 2, timeout);
   while (ready < 0 && errno == EINTR);
-  if (ready <= 0) return WaitResult::Failed;
+  if (ready == 0) return WaitResult::TimedOut;
+  if (ready < 0) return WaitResult::Failed;
 
   if (waits[0].revents & (POLLIN | POLLHUP)) {
     int status = 0;
@@ -191,6 +205,9 @@ Process::WaitResult Process::WaitWith(const ManualResetEvent& event) {
 
 Error Process::Terminate(std::uint32_t /*exitCode*/) {
   if (!handle_) return kInvalidHandle;
+  // The group's number is the process's id, which is not given to another process while
+  // the process is not reaped; once it is, its group is no longer ended with it.
+  if (group_ && !ended_) ::kill(-static_cast<pid_t>(group_.get()), SIGKILL);
   // Through the pidfd, so that a reaped process's recycled id is never hit.
   if (::syscall(SYS_pidfd_send_signal, static_cast<int>(handle_.get()), SIGKILL, nullptr, 0U) != 0)
     return posix::LastErrno();
@@ -200,6 +217,7 @@ Error Process::Terminate(std::uint32_t /*exitCode*/) {
 void Process::LetGo() noexcept {
   if (handle_ && !ended_) ReapWhenEnded(static_cast<pid_t>(id_));
   handle_.reset();
+  group_.reset();
   id_ = 0;
   ended_ = false;
   status_ = ExitStatus{};
@@ -227,6 +245,11 @@ Error VisitExecutablesIn(const std::string& procDirectory, const ExecutableVisit
 
 Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
   return posix::VisitExecutablesIn("/proc", visitor);
+}
+
+std::string SignalName(int signal) {
+  const char* abbreviation = ::sigabbrev_np(signal);
+  return abbreviation ? std::string("SIG") + abbreviation : std::string();
 }
 
 void IgnoreBrokenPipes() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -34,10 +35,24 @@ const bool kWriteLater = testsupport::RegisterChildRole("write-later", [](const 
   return 0;
 });
 
-platform::Error StartSelf(Process& process, const std::string& role, const std::string& argument) {
+platform::Error StartSelf(Process& process, const std::string& role, const std::string& argument,
+                          Process::Group group = Process::Group::kShared) {
   const testsupport::ChildRoleEnvironment environment(role, argument);
-  return process.Create(testsupport::QuotedCommand(testsupport::SelfPath()) + " unused-argument");
+  return process.Create(testsupport::QuotedCommand(testsupport::SelfPath()) + " unused-argument",
+                        group);
 }
+
+// "<path>": starts a sleeping child of its own, writes that grandchild's id to the file and
+// sleeps too, as a plug-in started through a shell would.
+const bool kStartGrandchild =
+    testsupport::RegisterChildRole("start-grandchild", [](const std::string& path) {
+      Process grandchild;
+      if (StartSelf(grandchild, "sleep-then-exit", "60000 0") != platform::kSuccess) return 1;
+      std::ofstream(path + ".part") << grandchild.Id();
+      std::filesystem::rename(path + ".part", path);
+      std::this_thread::sleep_for(60s);
+      return 0;
+    });
 
 platform::ManualResetEvent NewEvent() {
   platform::ManualResetEvent event;
@@ -90,6 +105,44 @@ TEST(Process, TerminatedChildEndsAsThePlatformRecordsATermination) {
   const platform::ExitStatus expected = testsupport::TerminatedExitStatus();
   EXPECT_EQ(status.code, expected.code);
   EXPECT_EQ(status.signal, expected.signal);
+}
+
+TEST(Process, AWaitWithATimeLimitEndsWhenItPassesAndTheProcessRunsOn) {
+  platform::ManualResetEvent stop = NewEvent();
+  Process child;
+  ASSERT_EQ(StartSelf(child, "sleep-then-exit", "60000 0"), platform::kSuccess);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(child.WaitWith(stop, 200), WaitResult::TimedOut);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, 190ms);
+  EXPECT_TRUE(testsupport::ProcessIdInUse(child.Id()));
+  ASSERT_EQ(child.Terminate(1), platform::kSuccess);
+  EXPECT_EQ(child.WaitWith(stop, 60000), WaitResult::ProcessEnded);
+}
+
+// Only a process in a group of its own takes what it started with it when it is ended.
+TEST(Process, TerminateEndsTheGroupOfAProcessCreatedWithOne) {
+  for (const Process::Group group : {Process::Group::kOwn, Process::Group::kShared}) {
+    testsupport::TempDirectory dir;
+    platform::ManualResetEvent stop = NewEvent();
+    Process child;
+    ASSERT_EQ(StartSelf(child, "start-grandchild", dir / "grandchild", group), platform::kSuccess);
+    ASSERT_TRUE(testsupport::Eventually([&] { return testsupport::FileExists(dir / "grandchild"); }));
+    std::uint32_t grandchild = 0;
+    std::istringstream(testsupport::ReadFile(dir / "grandchild")) >> grandchild;
+    ASSERT_NE(grandchild, 0u);
+
+    ASSERT_EQ(child.Terminate(1), platform::kSuccess);
+    EXPECT_EQ(child.WaitWith(stop), WaitResult::ProcessEnded);
+    const bool own = group == Process::Group::kOwn;
+    if (own) {
+      EXPECT_TRUE(testsupport::Eventually([&] { return !testsupport::ProcessIdRuns(grandchild); }));
+    } else {
+      EXPECT_TRUE(testsupport::ProcessIdRuns(grandchild));
+      // Not ours to reap, and no longer a child of anyone we know: ended by its id, once.
+      testsupport::KillProcessId(grandchild);
+      EXPECT_TRUE(testsupport::Eventually([&] { return !testsupport::ProcessIdRuns(grandchild); }));
+    }
+  }
 }
 
 TEST(Process, MissingProgramFailsAtCreateWithFileNotFound) {

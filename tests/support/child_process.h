@@ -55,6 +55,13 @@ class ChildProcess {
 
 // True while the process with this id runs (POSIX: or waits to be reaped).
 bool ProcessIdInUse(std::uint32_t id);
+// Ends the calling process as an access violation ends it: POSIX by SIGSEGV at its default
+// action (whatever a sanitizer installed), Windows with the status 0xC0000005.
+[[noreturn]] void EndAsACrash();
+
+// True while the process with this id runs; an ended one that nobody has reaped yet (an
+// orphan whose new parent does not reap) does not count.
+bool ProcessIdRuns(std::uint32_t id);
 
 // The id of the calling process.
 std::uint32_t CurrentProcessId();

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "platform/files.h"
@@ -48,6 +50,21 @@ bool ChildProcess::Kill() {
 }
 
 bool ProcessIdInUse(std::uint32_t id) { return ::kill(static_cast<pid_t>(id), 0) == 0; }
+
+void EndAsACrash() {
+  ::signal(SIGSEGV, SIG_DFL);
+  ::raise(SIGSEGV);
+  ::_exit(139);  // not reached: the default action ends the process
+}
+
+bool ProcessIdRuns(std::uint32_t id) {
+  std::ifstream stat("/proc/" + std::to_string(id) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The state follows the name in parentheses, which may itself hold ") ".
+  const std::size_t close = text.rfind(") ");
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' &&
+         text[close + 2] != 'X';
+}
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 

@@ -53,6 +53,14 @@ bool ProcessIdInUse(std::uint32_t id) {
   return running;
 }
 
+bool ProcessIdRuns(std::uint32_t id) { return ProcessIdInUse(id); }
+
+// Without the system's crash handler, which under Wine would start a debugger.
+void EndAsACrash() {
+  ::TerminateProcess(::GetCurrentProcess(), 0xC0000005);
+  ::ExitProcess(0xC0000005);
+}
+
 std::uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
 bool KillProcessId(std::uint32_t id) {
