@@ -39,6 +39,9 @@ class ServiceContext {
   SettingsStore& settings() { return settings_; }
   VariableTable& variables() { return variables_; }
   const platform::Clock& clock() const { return clock_; }
+  // The time limit of a task whose file gives none ("TaskTimeLimit"); 0 or less: none.
+  std::int32_t defaultTimeLimitSeconds() const { return defaultTimeLimitSeconds_; }
+  void setDefaultTimeLimitSeconds(std::int32_t seconds) { defaultTimeLimitSeconds_ = seconds; }
 
  private:
   // Member order is construction order; each part outlives those that refer to it.
@@ -48,6 +51,7 @@ class ServiceContext {
   LogFile log_;
   SettingsStore settings_;
   VariableTable variables_;
+  std::int32_t defaultTimeLimitSeconds_ = 0;
 };
 
 }  // namespace hvs

@@ -64,6 +64,8 @@ void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
   // Read once: a change takes effect at the next start of the service.
   const std::int32_t interval =
       platform::AtoiValue(context.settings().GetString("LoadTaskInterval", "60"));
+  context.setDefaultTimeLimitSeconds(
+      platform::AtoiValue(context.settings().GetString("TaskTimeLimit", "0")));
 
   TaskCatalogue catalogue(context);
   catalogue.Reload();
@@ -113,6 +115,7 @@ void CHalvernService::StopSequence(ServiceContext& context, TaskCatalogue& catal
       if (checkPoint == kLastStopCheckPoint || catalogue.AllFinished()) break;
     }
   }
+  catalogue.RecordEndedRuns();
   context.log().Log("Service Stopped");
   ReportServiceEvent(kEventStopped);
 }

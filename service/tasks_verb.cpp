@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/strings.h"
 #include "service/admin_verbs.h"
 #include "service/trial_load.h"
+#include "tasks/run_outcome.h"
 #include "tasks/running_elsewhere.h"
 
 namespace hvs {
@@ -56,18 +58,34 @@ std::string WhyNot(const TrialLoad& trial) {
   return reasons;
 }
 
-void PrintTask(std::ostream& out, const std::string& file, const TrialLoad& trial,
-               std::int64_t now) {
+// "exit code 0 after 12 s": the last run's result as the service recorded it; empty when
+// it has recorded none.
+std::string LastResultText(Task& task) {
+  SettingsStore& settings = task.context.settings();
+  const std::string result = settings.GetTaskValue(task.Name, "LastResult", "");
+  if (result.empty()) return result;
+  const std::string duration = settings.GetTaskValue(task.Name, "LastDuration", "");
+  if (duration.empty()) return result;
+  const std::int64_t seconds = platform::Atoi64Value(duration);
+  return seconds < 0 ? result
+                     : result + " after " + FormatDuration(static_cast<std::uint64_t>(seconds) * 1000);
+}
+
+void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std::int64_t now) {
   out << file << "\n";
   if (!trial.definition) {
     Field(out, "Loads:", WhyNot(trial));
     return;
   }
-  const Task& task = *trial.task;
+  Task& task = *trial.task;
   Field(out, "Name:", task.Name.empty() ? "(none)" : task.Name);
   Field(out, "Loads:", "yes");
   Field(out, "Period:", std::to_string(task.WaitPeriodSeconds) + " seconds");
+  if (const std::int32_t limit = task.TimeLimitSeconds(); limit > 0)
+    Field(out, "Time limit:", FormatDuration(static_cast<std::uint64_t>(limit) * 1000));
   Field(out, "Last run:", LastRunText(task));
+  if (const std::string result = LastResultText(task); !result.empty())
+    Field(out, "Result:", result);
   Field(out, "Next due:", NextDueText(task, now));
   Field(out, "ForceKill:", task.ForceKill ? "true" : "false");
   Field(out, "Running:", RunningText(task));
@@ -89,10 +107,14 @@ int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostre
     return 0;
   }
   out << "Task files in " << config << " (times are local):\n";
+  ServiceContext& context = loader.context();
+  context.setDefaultTimeLimitSeconds(
+      platform::AtoiValue(context.settings().GetString("TaskTimeLimit", "0")));
   const std::int64_t now = clock.Now();
   for (const platform::FileEntry& file : files) {
     out << "\n";
-    PrintTask(out, file.name, loader.Load(file, platform::JoinPath(config, file.name)), now);
+    TrialLoad trial = loader.Load(file, platform::JoinPath(config, file.name));
+    PrintTask(out, file.name, trial, now);
   }
   return 0;
 }

@@ -33,6 +33,9 @@ std::vector<std::string> Doubts(const TrialLoad& trial) {
   else if (task.WaitPeriodSeconds <= 0)
     doubts.push_back("WaitPeriodSeconds is " + std::to_string(task.WaitPeriodSeconds) +
                      ", not positive: the task is due at every tick");
+  if (const auto limit = trial.definition->timeLimitSeconds; limit && *limit <= 0)
+    doubts.push_back("TimeLimitSeconds is " + std::to_string(*limit) +
+                     ", not positive: the task's runs have no time limit");
   if (task.Name.empty())
     doubts.push_back("Name is missing or empty: the task's values sit in the program's own key");
   if (task.Command.empty()) doubts.push_back("Command is missing or empty: nothing can start");

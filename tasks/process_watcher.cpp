@@ -4,12 +4,14 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "context/service_context.h"
 #include "platform/error_text.h"
 #include "platform/manual_reset_event.h"
 #include "platform/process.h"
+#include "tasks/run_to_end.h"
 #include "tasks/running_elsewhere.h"
 #include "tasks/stop_event.h"
 #include "tasks/task.h"
@@ -18,24 +20,32 @@
 namespace hvs {
 
 // Everything one start's thread touches. Written before the thread exists and read-only
-// for it afterwards, except `log`, which the watcher clears when the task goes, and
-// `running`, which the thread clears as its very last access.
+// for it afterwards, except `log`, which the watcher clears when the task goes, `outcome`,
+// which the thread writes before it clears `running` as its very last access, and
+// `outcomeTaken`, the service thread's own once `running` is clear.
 struct ProcessWatcher::Watch {
   std::string command;
   bool forceKill = false;
+  std::int32_t timeLimitSeconds = 0;  // 0 or less: none
   std::shared_ptr<const platform::ManualResetEvent> stop;
   std::string escapedName;  // the task's Name, "%" doubled
   std::mutex reportLock;    // guards `log`; held by Start until the start is announced
   LogFile* log = nullptr;   // null once the task is gone
   std::atomic<bool> running{true};
+  std::optional<RunOutcome> outcome;  // empty when the wait failed: the end is unknown
+  bool outcomeTaken = false;
 
-  // Logs that the process could not be created, unless the task is gone.
-  void ReportFailedStart(platform::Error error) noexcept;
+  // Logs that the process could not be created, or how it ended, unless the task is gone.
+  void Report(const RunOutcome& ended) noexcept;
 };
 
 namespace {
 
-using WaitResult = platform::Process::WaitResult;
+using End = RunOutcome::End;
+
+// Counts the watches that have ended, for the service thread's cheap test of whether any
+// outcome waits to be recorded.
+std::atomic<std::uint64_t> gEndedWatches{0};
 
 // Without the service's stop event the process is still waited for, so that the task
 // does not read as finished while it runs; it just never sees a stop.
@@ -46,42 +56,30 @@ std::shared_ptr<const platform::ManualResetEvent> StopEventOrPrivateOne() {
   return never;
 }
 
-// The process is let go when `process` goes out of scope: one still running then runs on
-// by itself. An exception would end the whole service from this thread; one can only come
-// before the process exists (out of memory), and then the process is simply not started.
-// The result is the error of the creation; 0 once the process has been created.
-platform::Error CreateAndWait(const std::string& command, bool forceKill,
-                              const platform::ManualResetEvent& stop) noexcept {
-  try {
-    platform::Process process;
-    if (const platform::Error failed = process.Create(command)) return failed;
-    // A failed wait counts as the process's end: nothing is killed.
-    if (process.WaitWith(stop) == WaitResult::EventSet && forceKill) process.Terminate(1);
-    return platform::kSuccess;
-  } catch (const std::exception&) {
-    return platform::kNotEnoughMemory;
-  }
-}
-
-// The system's text for `error` without its line end; the number where it has none.
-std::string ErrorText(platform::Error error) {
-  std::string text = platform::SystemErrorText(error);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  return text.empty() ? "error " + std::to_string(error) : text;
-}
-
 }  // namespace
 
-// Otherwise the start would pass for a success: the task run has logged it as started.
-void ProcessWatcher::Watch::ReportFailedStart(platform::Error error) noexcept {
+// A start that failed would otherwise pass for a success: the task run has logged it as
+// started.
+void ProcessWatcher::Watch::Report(const RunOutcome& ended) noexcept {
   try {
-    const std::string text = EscapePercent(ErrorText(error));
+    const std::string text =
+        ended.end == End::kNotStarted ? EscapePercent(ErrorText(ended.error)) : std::string();
     const std::lock_guard<std::mutex> hold(reportLock);
-    if (log != nullptr)
+    if (log == nullptr) return;
+    if (ended.end == End::kNotStarted)
       log->LogFormat("Task '%s' could not be started: %s", escapedName.c_str(), text.c_str());
+    else
+      ended.LogEnd(*log, escapedName);
   } catch (const std::exception&) {
   }
+}
+
+std::uint64_t ProcessWatcher::EndedWatches() { return gEndedWatches.load(); }
+
+std::optional<RunOutcome> ProcessWatcher::TakeOutcome() {
+  if (!watch_ || watch_->running || watch_->outcomeTaken) return std::nullopt;
+  watch_->outcomeTaken = true;
+  return watch_->outcome;
 }
 
 ProcessWatcher::ProcessWatcher(Task& owner) : owner_(owner) {}
@@ -104,6 +102,7 @@ StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   auto watch = std::make_shared<Watch>();
   watch->command = owner_.RunCommand;
   watch->forceKill = owner_.ForceKill;
+  watch->timeLimitSeconds = owner_.TimeLimitSeconds();
   watch->stop = StopEventOrPrivateOne();
   watch->escapedName = EscapePercent(owner_.Name);
   watch->log = &owner_.context.log();
@@ -113,13 +112,16 @@ StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   try {
     WatcherThreads::Shared().Run([watch] {
       // Reported before the mark is cleared, so the stop's wait for the tasks covers it.
-      if (const platform::Error failed =
-              CreateAndWait(watch->command, watch->forceKill, *watch->stop))
-        watch->ReportFailedStart(failed);
+      watch->outcome = RunToEnd(watch->command, watch->forceKill, watch->timeLimitSeconds,
+                                *watch->stop);
+      if (watch->outcome) watch->Report(*watch->outcome);
       watch->running = false;
+      // After the mark: whoever sees the count change finds this watch ended.
+      gEndedWatches.fetch_add(1);
     });
   } catch (const std::exception&) {
     // No thread: nothing was started, and the next attempt comes a period later.
+    watch_->outcomeTaken = true;
     watch_->running = false;
   }
   if (announce) announce();

@@ -1,8 +1,12 @@
 // Starts a task's command as a child process and watches it on a thread of its own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include "tasks/run_outcome.h"
 
 namespace hvs {
 
@@ -13,8 +17,9 @@ enum class StartResult { AlreadyRunning = 0, Started = 1, RunningElsewhere = -1 
 // One per task, created and destroyed with it. Each start gives its thread a record of
 // its own (command, forceKill, running flag, stop event, the task's name and log), held
 // jointly with the watcher, so a task destroyed while its process runs leaves the thread
-// on valid data. Start and IsRunning are for the service thread. A watcher thread logs
-// one thing only: that its process could not be created.
+// on valid data. Start, IsRunning and TakeOutcome are for the service thread. A watcher
+// thread logs how its run ended (RunOutcome::LogEnd), or that its process could not be
+// created.
 class ProcessWatcher {
  public:
   // `owner` gives RunCommand and ForceKill at each start; the watcher lives inside it.
@@ -27,10 +32,11 @@ class ProcessWatcher {
 
   // AlreadyRunning while the previous start's watch has not ended; RunningElsewhere
   // when a process of the command's executable name runs on the machine. Otherwise
-  // Started: copies the owner's RunCommand and ForceKill and the current stop event,
-  // marks the watcher running and hands a watcher thread (WatcherThreads) the watch: it
-  // creates the process and waits until it ends or the stop event is set, then kills it
-  // (exit code 1) if forceKill, else lets it run on. The mark is cleared as the watch
+  // Started: copies the owner's RunCommand, ForceKill and time limit and the current stop
+  // event, marks the watcher running and hands a watcher thread (WatcherThreads) the
+  // watch: it creates the process in a group of its own and waits until it ends, its time
+  // limit passes or the stop event is set; at the limit it ends the group (exit code 1),
+  // at the stop too if forceKill, else lets it run on. The mark is cleared as the watch
   // ends, which is at once when the process cannot be created; when no thread can be
   // made it is cleared before the return. Without a stop event the thread waits for the
   // process alone.
@@ -41,6 +47,12 @@ class ProcessWatcher {
   StartResult Start(const std::function<void()>& announce = nullptr);
   // True from a Start that returned Started until its watch has let go of the process.
   bool IsRunning() const;
+  // Once, after the latest start's watch has ended: how its run ended. Empty before, after
+  // the first call, and when the watch's wait failed or no thread could be made.
+  std::optional<RunOutcome> TakeOutcome();
+  // How many watches of any task have ended in this process so far: when it has not
+  // changed, no TakeOutcome has anything new.
+  static std::uint64_t EndedWatches();
 
  private:
   struct Watch;

@@ -28,6 +28,11 @@ void Task::Apply(const TaskDefinition& definition) {
   if (definition.command) Command = *definition.command;
   if (definition.waitPeriodSeconds) WaitPeriodSeconds = *definition.waitPeriodSeconds;
   if (definition.forceKill) ForceKill = *definition.forceKill;
+  if (definition.timeLimitSeconds) TimeLimit = definition.timeLimitSeconds;
+}
+
+std::int32_t Task::TimeLimitSeconds() const {
+  return TimeLimit.value_or(context.defaultTimeLimitSeconds());
 }
 
 }  // namespace hvs

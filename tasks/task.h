@@ -35,6 +35,11 @@ class Task {
   void Apply(const TaskDefinition& definition);
 
   Schedule schedule() const { return Schedule(WaitPeriodSeconds); }
+  // The file's TimeLimitSeconds, else the service's default; 0 or less: none.
+  std::int32_t TimeLimitSeconds() const;
+  // Stores how the latest run ended ("LastResult", "LastDuration") once its watch has
+  // ended; nothing before, and nothing twice.
+  void RecordEndedRun();
   // The schedule's due test at `now`, from this task's LastRun.
   bool IsDue(std::int64_t now) const { return schedule().IsDue(LastRun, now); }
   std::int64_t DueAfter() const { return schedule().DueAfter(LastRun); }
@@ -50,6 +55,7 @@ class Task {
   std::string RunCommand;      // substituted: what is started
   std::int32_t WaitPeriodSeconds = 0;
   bool ForceKill = false;
+  std::optional<std::int32_t> TimeLimit;  // as the file gave it; empty: the default
   bool Loaded = false;
   platform::FileTime LastWriteTime = 0;
   std::int64_t LastRun = 0;

@@ -73,7 +73,15 @@ std::int64_t TaskCatalogue::EarliestDueAfter() const {
   return earliest;
 }
 
+void TaskCatalogue::RecordEndedRuns() {
+  const std::uint64_t ended = ProcessWatcher::EndedWatches();
+  if (ended == recordedWatchEnds_) return;
+  recordedWatchEnds_ = ended;
+  for (auto& [name, task] : tasks_) task->RecordEndedRun();
+}
+
 void TaskCatalogue::RunDueTasks(std::int64_t now) {
+  RecordEndedRuns();
   // The earliest time stands for a sum that overflowed downwards, due at every time.
   if (now <= noneDueUntil_ && noneDueUntil_ != std::numeric_limits<std::int64_t>::min()) return;
   // A run moves its task's LastRun, so the next quiet time is taken after each one.

@@ -35,6 +35,9 @@ class TaskCatalogue {
   // Runs every task due at `now` (seconds since 1970, UTC), in key order. Costs one
   // comparison while no task can be due yet, and a walk over the tasks otherwise.
   void RunDueTasks(std::int64_t now);
+  // Stores the result of every run that has ended since the last call (Task::RecordEndedRun);
+  // costs one comparison when none has. RunDueTasks does it first.
+  void RecordEndedRuns();
   // True when no task's process is being watched; true for no tasks at all.
   bool AllFinished() const;
 
@@ -58,6 +61,8 @@ class TaskCatalogue {
   // No task is due at this time or before: the tasks' smallest DueAfter, kept up to date
   // by every reload and every run of the due tasks, the only operations that change it.
   std::int64_t noneDueUntil_ = std::numeric_limits<std::int64_t>::max();
+  // ProcessWatcher::EndedWatches() when the ended runs were last recorded.
+  std::uint64_t recordedWatchEnds_ = 0;
 };
 
 }  // namespace hvs

@@ -92,6 +92,8 @@ void ReadTaskElement(const XmlNode& element, TaskDefinition& definition,
       definition.forceKill = ValueOf(*child) == "true";
     else if (IsElement(*child, "Schedule"))
       ReadSchedule(*child, definition, messages);
+    else if (IsElement(*child, "TimeLimitSeconds"))
+      definition.timeLimitSeconds = platform::AtoiValue(ValueOf(*child));
     else
       ReportUnknown(messages, *child);
   }

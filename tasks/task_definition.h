@@ -15,6 +15,7 @@ struct TaskDefinition {
   std::optional<std::string> command;
   std::optional<std::int32_t> waitPeriodSeconds;
   std::optional<bool> forceKill;
+  std::optional<std::int32_t> timeLimitSeconds;  // 0 or less: none, not even the default
 };
 
 // The definition in `text`, a task file's bytes; `path` names the file in messages. Logs

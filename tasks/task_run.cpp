@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kShowFullCommand = "ShowFullCommand";
 constexpr const char* kLastRun = "LastRun";
+constexpr const char* kLastResult = "LastResult";
+constexpr const char* kLastDuration = "LastDuration";
 
 // The secrets show only where the task's "ShowFullCommand" is 1 (absent: stored as "0").
 const std::string& CommandToShow(Task& task) {
@@ -33,6 +35,15 @@ std::string EscapePercent(std::string_view text) {
   return escaped;
 }
 
+void Task::RecordEndedRun() {
+  const std::optional<RunOutcome> outcome = watcher.TakeOutcome();
+  // A run left running at the stop has not ended: its last result stays as it was.
+  if (!outcome || outcome->end == RunOutcome::End::kLeftRunning) return;
+  SettingsStore& settings = context.settings();
+  settings.SetTaskValue(Name, kLastResult, outcome->ResultText());
+  settings.SetTaskValue(Name, kLastDuration, std::to_string(outcome->milliseconds / 1000));
+}
+
 void Task::Run() {
   LogFile& log = context.log();
   if (!Loaded) {
@@ -42,6 +53,7 @@ void Task::Run() {
   // The watcher would refuse anyway; asking first spares the registry reads of the
   // refresh, and a substitution's complaints, at every tick while the process runs.
   if (watcher.IsRunning()) return;
+  RecordEndedRun();
 
   // The run's registry reads (variables, ShowFullCommand, the task's key before LastRun is
   // written) share one read transaction of the store instead of one each.

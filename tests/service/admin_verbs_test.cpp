@@ -132,6 +132,10 @@ TEST_F(AdminVerbsTest, ValidateReportsWhatTheLoaderSaysAboutEachFile) {
        true,
        {"  WaitPeriodSeconds is -5, not positive: the task is due at every tick",
         "  Name is missing or empty: the task's values sit in the program's own key"}},
+      {"<Task><Name>Open</Name><Command>tool.exe</Command><TimeLimitSeconds>0</TimeLimitSeconds>"
+       "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>",
+       true,
+       {"  TimeLimitSeconds is 0, not positive: the task's runs have no time limit"}},
       // The smallest period is a period given, not a missing one.
       {"<Task><Name>Low</Name><Command>tool.exe</Command><Schedule>"
        "<WaitPeriodSeconds>-2147483648</WaitPeriodSeconds></Schedule></Task>",
@@ -225,6 +229,35 @@ TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
            std::stoi(text.substr(31, 2));
   };
   EXPECT_EQ((seconds(nextDueLine) - seconds(lastRunLine) + 86400) % 86400, 3601);
+}
+
+// The time limit shows where there is one (the file's, else the service's), the last result
+// where the service recorded one.
+TEST_F(AdminVerbsTest, TasksShowsTheTimeLimitAndTheLastResultWhereThereAreAny) {
+  Put(kProgramKey, "TaskTimeLimit", "3600");
+  Put(kProgramKey + "\\Own", "LastResult", "exit code 3");
+  Put(kProgramKey + "\\Own", "LastDuration", "200");
+  Put(kProgramKey + "\\Open", "LastResult", "time limit");
+  const char* schedule = "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule>";
+  Write("a.xml", std::string("<Task><Name>Own</Name><Command>a.exe</Command>") +
+                     "<TimeLimitSeconds>90</TimeLimitSeconds>" + schedule + "</Task>");
+  Write("b.xml", std::string("<Task><Name>Default</Name><Command>b.exe</Command>") + schedule +
+                     "</Task>");
+  Write("c.xml", std::string("<Task><Name>Open</Name><Command>c.exe</Command>") +
+                     "<TimeLimitSeconds>0</TimeLimitSeconds>" + schedule + "</Task>");
+  ASSERT_EQ(Tasks(), 0);
+  const std::string text = out.str();
+  const auto block = [&](const char* file) {
+    const std::size_t start = text.find(std::string("\n") + file + "\n");
+    return text.substr(start, text.find("\n\n", start + 1) - start);
+  };
+  EXPECT_NE(block("a.xml").find("  Period:     60 seconds\n  Time limit: 1 min 30 s\n  Last run:"),
+            std::string::npos) << text;
+  EXPECT_NE(block("a.xml").find("  Result:     exit code 3 after 3 min 20 s\n"), std::string::npos);
+  EXPECT_NE(block("b.xml").find("  Time limit: 1 h\n"), std::string::npos) << text;
+  EXPECT_EQ(block("b.xml").find("Result:"), std::string::npos) << text;
+  EXPECT_EQ(block("c.xml").find("Time limit:"), std::string::npos) << text;
+  EXPECT_NE(block("c.xml").find("  Result:     time limit\n"), std::string::npos) << text;
 }
 
 // A stored LastRun may be any 64-bit number; the next due time saturates as the due test does.

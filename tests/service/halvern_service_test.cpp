@@ -277,6 +277,36 @@ TEST_F(MainLoopTest, TheStopGoesOnAsSoonAsTheWatchersHaveEndedWithTheSameReports
   const std::string log = Log();
   EXPECT_EQ(Count(log, "] Task 'Run' run by command: "), 1);
   EXPECT_LT(log.find("Stopping Service"), log.find("Service Stopped"));
+  // The run's end is logged and recorded before the service says it has stopped.
+  const std::size_t ended = log.find("] Task 'Run' was ended by the service stop after ");
+  EXPECT_LT(log.find("Stopping Service"), ended);
+  EXPECT_LT(ended, log.find("Service Stopped"));
+  std::string result;
+  EXPECT_TRUE(testsupport::ReadRawValue("SOFTWARE\\Sorvane\\HVS\\Run", "LastResult", result));
+  EXPECT_EQ(result, "ended at stop");
+}
+
+// A run without ForceKill is left running, and the stop says so before it has stopped.
+TEST_F(MainLoopTest, TheStopLogsARunItLeavesRunningBeforeItHasStopped) {
+  const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
+  AddRunningTask(false);
+  environment.waitForReal = true;
+  std::uint32_t id = 0;
+  environment.actions[2] = [&] {
+    id = ProcessIdOfTask();
+    service.OnStop();
+  };
+  Run();
+  ASSERT_NE(id, 0u);
+  EXPECT_TRUE(testsupport::ProcessIdInUse(id));
+  EXPECT_TRUE(testsupport::KillProcessId(id));
+  const std::string log = Log();
+  const std::size_t left =
+      log.find("] Task 'Run' is still running as the service stops and is left running.");
+  EXPECT_LT(log.find("Stopping Service"), left);
+  EXPECT_LT(left, log.find("Service Stopped"));
+  std::string result;
+  EXPECT_FALSE(testsupport::ReadRawValue("SOFTWARE\\Sorvane\\HVS\\Run", "LastResult", result));
 }
 
 TEST_F(MainLoopTest, TasksThatDoNotEndAreWaitedForNineTicksWithCheckpointsTwoToTen) {

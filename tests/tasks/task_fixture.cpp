@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tasks/stop_event.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
@@ -24,11 +25,18 @@ std::string BaseName(const std::string& path) {
 }
 
 // The argument is the directory in which each program appends its id to its own record.
+// What it does then follows its kind, the start of its name (see NewProgram).
 const bool kTaskProgram = testsupport::RegisterChildRole(kRole, [](const std::string& directory) {
   const std::string name = BaseName(platform::ProgramPath());
   std::ofstream(platform::JoinPath(directory, name + kStartsSuffix), std::ios::app)
       << testsupport::CurrentProcessId() << "\n";
-  if (name.starts_with("sleep")) std::this_thread::sleep_for(std::chrono::seconds(30));
+  if (name.starts_with("exit3")) return 3;
+  if (name.starts_with("crash")) testsupport::EndAsACrash();
+  platform::Process child;
+  if (name.starts_with("tree"))
+    child.Create(testsupport::ReadFile(platform::JoinPath(directory, name + ".child")));
+  if (name.starts_with("sleep") || name.starts_with("tree"))
+    std::this_thread::sleep_for(std::chrono::seconds(30));
   return 0;
 });
 
@@ -58,6 +66,10 @@ std::string TaskFixture::NewProgram(const std::string& kind) {
                                       "_" + std::to_string(counter++) + ".exe");
   EXPECT_TRUE(testsupport::CopySelfTo(path)) << path;
   return path;
+}
+
+void TaskFixture::StartsWith(const std::string& path, const std::string& command) const {
+  testsupport::WriteFile(platform::JoinPath(startsDirectory_, BaseName(path) + ".child"), command);
 }
 
 std::string TaskFixture::MissingProgram() { return program / "missing_program.exe"; }
@@ -123,6 +135,24 @@ std::vector<std::string> TaskFixture::LogMessages() const {
     start = end + 2;
   }
   return messages;
+}
+
+std::vector<std::string> TaskFixture::Timeless(std::vector<std::string> messages) {
+  for (std::string& message : messages) {
+    const std::size_t after = message.rfind(" after ");
+    if (message.starts_with("Task '") && after != std::string::npos && message.ends_with("."))
+      message = message.substr(0, after) + " after <t>.";
+  }
+  return messages;
+}
+
+std::string TaskFixture::KilledLine(const std::string& escapedName) {
+  const platform::ExitStatus killed = testsupport::TerminatedExitStatus();
+  if (killed.signal != 0)
+    return "Task '" + escapedName + "' was ended by signal " + std::to_string(killed.signal) +
+           " (" + platform::SignalName(killed.signal) + ") after <t>.";
+  return "Task '" + escapedName + "' finished with exit code " + std::to_string(killed.code) +
+         " after <t>.";
 }
 
 std::vector<std::string> TaskFixture::MessagesSince(std::size_t mark) const {

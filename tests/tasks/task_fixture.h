@@ -37,8 +37,12 @@ class TaskFixture : public ::testing::Test {
 
   // A copy of the test executable in the program directory, named "<kind>_<ids>.exe" so
   // that no other process has its name. Started, it records its process id; a "sleep"
-  // program then runs for half a minute, a "quick" one ends at once. Returns its path.
+  // program then runs for half a minute, a "quick" one ends at once, an "exit3" one exits
+  // with 3, a "crash" one ends as a crash does (testsupport::EndAsACrash), and a "tree"
+  // one starts the command of its StartsWith file and sleeps. Returns its path.
   std::string NewProgram(const std::string& kind);
+  // A "tree" program at `path` starts `command` as its own child.
+  void StartsWith(const std::string& path, const std::string& command) const;
   // A path in the program directory where no program is.
   std::string MissingProgram();
   // `path` as a command line that starts it.
@@ -62,6 +66,10 @@ class TaskFixture : public ::testing::Test {
   // Messages logged from now on are those after this mark.
   std::size_t Mark() const { return LogMessages().size(); }
   std::vector<std::string> MessagesSince(std::size_t mark) const;
+  // `messages` with the duration that ends a run's end line ("after 0.1 s.") as "after <t>.".
+  static std::vector<std::string> Timeless(std::vector<std::string> messages);
+  // The end line, made timeless, of a run whose process was ended as KillProcessId ends one.
+  static std::string KilledLine(const std::string& escapedName);
 
   testsupport::TempDirectory program;
   testsupport::FakeClock clock{kTime};
