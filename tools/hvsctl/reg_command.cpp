@@ -242,20 +242,6 @@ int Add(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// Deletes `path` below `parent` with its whole subtree, deepest keys first.
-Error DeleteTree(const RegistryKey& parent, const std::string& path) {
-  RegistryKey key;
-  if (Error error = parent.Open(path, platform::kKeyEnumerateSubKeys, key)) return error;
-  std::vector<std::string> subkeys;
-  if (Error error = key.ListSubkeys(subkeys)) return error;
-  for (const auto& name : subkeys) {
-    const Error error = DeleteTree(key, name);
-    if (error != platform::kSuccess && error != platform::kFileNotFound) return error;
-  }
-  key.Close();
-  return parent.DeleteKey(path);
-}
-
 int Delete(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   if (!arguments.force) return Fail(err, "Deleting needs /f to confirm it (hvsctl cannot ask).");
   const RegistryKey machine = RegistryKey::LocalMachine();
@@ -267,7 +253,7 @@ int Delete(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   } else if (arguments.path.empty()) {
     error = platform::kBadPathname;  // HKEY_LOCAL_MACHINE itself
   } else {
-    error = DeleteTree(machine, arguments.path);
+    error = machine.DeleteTree(arguments.path);
   }
   if (error != platform::kSuccess) return Fail(err, error);
   out << kSuccessText << '\n';
