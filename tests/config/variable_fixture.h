@@ -37,20 +37,7 @@ class VariableFixture : public ::testing::Test {
   }
 
   // The log's messages in order, without their stamps.
-  std::vector<std::string> LogMessages() {
-    std::vector<std::string> messages;
-    if (!testsupport::FileExists(dir / "HVS.Log")) return messages;
-    const std::string text = testsupport::ReadFile(dir / "HVS.Log");
-    for (std::size_t start = 0; start < text.size();) {
-      const auto end = text.find("\r\n", start);
-      const std::string line = text.substr(start, end - start);
-      const auto stamped = line.find("] ");
-      messages.push_back(stamped == std::string::npos ? line : line.substr(stamped + 2));
-      if (end == std::string::npos) break;
-      start = end + 2;
-    }
-    return messages;
-  }
+  std::vector<std::string> LogMessages() { return testsupport::LogMessages(dir / "HVS.Log"); }
 
   testsupport::TempDirectory dir;
   LogFile log;

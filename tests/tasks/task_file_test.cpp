@@ -73,18 +73,7 @@ class TaskFileTest : public ::testing::Test {
 
   // The log's messages in order, without their stamps; a message's own "\n" stays.
   std::vector<std::string> LogMessages() {
-    std::vector<std::string> messages;
-    const std::string path = platform::JoinPath(Context().LogsDirectory(), "HVS.Log");
-    if (!testsupport::FileExists(path)) return messages;
-    const std::string text = testsupport::ReadFile(path);
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = text.find("\r\n", start);
-      const std::string line = text.substr(start, end - start);
-      messages.push_back(line.substr(line.find("] ") + 2));
-      if (end == std::string::npos) break;
-      start = end + 2;
-    }
-    return messages;
+    return testsupport::LogMessages(platform::JoinPath(Context().LogsDirectory(), "HVS.Log"));
   }
 
   testsupport::TempDirectory program;
