@@ -9,6 +9,7 @@
 #include "config/settings_store.h"
 #include "log/log_file.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
@@ -26,15 +27,6 @@ class VariableFixture : public ::testing::Test {
     log.Init(dir.path(), "HVS.Log");
   }
   ~VariableFixture() override { testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane"); }
-
-  // Stores `text` as REG_SZ, creating the key.
-  void Put(const std::string& key, const std::string& name, const std::string& text) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle), 0u);
-    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, text.data(),
-                              static_cast<std::uint32_t>(text.size())),
-              0u);
-  }
 
   // The log's messages in order, without their stamps.
   std::vector<std::string> LogMessages() { return testsupport::LogMessages(dir / "HVS.Log"); }
