@@ -62,6 +62,10 @@ class RegistryKey {
   Error DeleteValue(std::string_view name) const;
   // Deletes the subkey `path`, which must have no subkeys of its own (else 5).
   Error DeleteKey(std::string_view path) const;
+  // Deletes the subkey `path` with every key below it, deepest first. 2 when `path` is
+  // missing; a subkey that vanishes meanwhile counts as deleted. Any other failure of
+  // opening, listing or deleting ends the walk and is returned; what is gone stays gone.
+  Error DeleteTree(std::string_view path) const;
   // Writes the key's changes to permanent storage before returning.
   Error Flush() const;
 

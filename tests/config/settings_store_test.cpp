@@ -3,6 +3,7 @@
 
 #include "config/settings_store.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
@@ -28,12 +29,6 @@ class SettingsStoreTest : public ::testing::Test {
     std::string bytes;
     return testsupport::ReadRawValue(key, name, bytes);
   }
-  void Put(const std::string& key, const std::string& name, std::uint32_t type,
-           const std::string& bytes) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle), 0u);
-    ASSERT_EQ(handle.SetValue(name, type, bytes.data(), static_cast<std::uint32_t>(bytes.size())), 0u);
-  }
   std::string LogText() {
     return testsupport::FileExists(dir / "HVS.Log") ? testsupport::ReadFile(dir / "HVS.Log") : "";
   }
@@ -57,7 +52,7 @@ TEST_F(SettingsStoreTest, FirstUseCreatesKeysAndWritesDefaultsBackWithoutNul) {
 }
 
 TEST_F(SettingsStoreTest, EmptyValueGivesDefaultAndStaysEmpty) {
-  Put(kProgram, "LoadTaskInterval", platform::kRegSz, "");
+  testsupport::PutValue(kProgram, "LoadTaskInterval", platform::kRegSz, "");
   SettingsStore store(log);
   EXPECT_EQ(store.GetString("LoadTaskInterval", "60"), "60");
   EXPECT_EQ(Raw(kProgram, "LoadTaskInterval"), "");
@@ -65,10 +60,10 @@ TEST_F(SettingsStoreTest, EmptyValueGivesDefaultAndStaysEmpty) {
 
 TEST_F(SettingsStoreTest, ValuesOfOtherTypesReadAsTextUpToFirstNul) {
   const std::uint32_t sixty = 60;
-  Put(kProgram, "LoadTaskInterval", platform::kRegDword,
+  testsupport::PutValue(kProgram, "LoadTaskInterval", platform::kRegDword,
       std::string(reinterpret_cast<const char*>(&sixty), sizeof sixty));
-  Put(kProgram, "WithNul", platform::kRegSz, std::string("120\0", 4));
-  Put(kProgram, "WithoutNul", platform::kRegSz, "120");
+  testsupport::PutValue(kProgram, "WithNul", platform::kRegSz, std::string("120\0", 4));
+  testsupport::PutValue(kProgram, "WithoutNul", platform::kRegSz, "120");
   SettingsStore store(log);
   EXPECT_EQ(store.GetString("LoadTaskInterval", "60"), "<");
   EXPECT_EQ(store.GetString("WithNul", "x"), "120");
@@ -79,14 +74,14 @@ TEST_F(SettingsStoreTest, ValuesOfEveryLengthReadWhole) {
   SettingsStore store(log);
   for (const std::size_t length : {255, 256, 257, 4000}) {
     const std::string text(length, 'v');
-    Put(kProgram, "Long", platform::kRegSz, text);
+    testsupport::PutValue(kProgram, "Long", platform::kRegSz, text);
     EXPECT_EQ(store.GetString("Long", "x"), text) << length;
   }
 }
 
 TEST_F(SettingsStoreTest, OpenLeavesExistingSoapValuesAlone) {
-  Put(kReports, "SOAPUsername", platform::kRegSz, "operator");
-  Put(kReports, "SOAPPassword", platform::kRegSz, std::string("secret\0", 7));
+  testsupport::PutValue(kReports, "SOAPUsername", platform::kRegSz, "operator");
+  testsupport::PutValue(kReports, "SOAPPassword", platform::kRegSz, std::string("secret\0", 7));
   SettingsStore store(log);
   store.Open();
   EXPECT_EQ(Raw(kReports, "SOAPUsername"), "operator");
@@ -121,11 +116,11 @@ TEST_F(SettingsStoreTest, ReadMachineValueOnlyReads) {
   EXPECT_EQ(store.ReadMachineValue(database, "DSN", "zav_svmeridel"), "zav_svmeridel");
   EXPECT_FALSE(testsupport::KeyExists(database));
 
-  Put(database, "User", platform::kRegSz, "");
+  testsupport::PutValue(database, "User", platform::kRegSz, "");
   EXPECT_EQ(store.ReadMachineValue(database, "DSN", "zav_svmeridel"), "zav_svmeridel");
   EXPECT_FALSE(Has(database, "DSN"));
   EXPECT_EQ(store.ReadMachineValue(database, "User", "nobody"), "nobody");
-  Put(database, "DSN", platform::kRegSz, "prod");
+  testsupport::PutValue(database, "DSN", platform::kRegSz, "prod");
   EXPECT_EQ(store.ReadMachineValue(database, "dsn", "zav_svmeridel"), "prod");
   // It never opens the program's key.
   EXPECT_FALSE(testsupport::KeyExists(kProgram));
@@ -200,7 +195,7 @@ TEST_F(SettingsStoreTest, ReadOnlyStoreReadsWhatIsStoredAndCreatesNothing) {
   EXPECT_FALSE(testsupport::KeyExists(kProgram));
   EXPECT_FALSE(testsupport::KeyExists(kReports));
 
-  Put(kProgram + "\\Backup", "LastRun", platform::kRegSz, "1796652239");
+  testsupport::PutValue(kProgram + "\\Backup", "LastRun", platform::kRegSz, "1796652239");
   EXPECT_EQ(reader.GetTaskValue("Backup", "LastRun", "0"), "1796652239");
   EXPECT_EQ(reader.GetTaskValue("Backup", "ShowFullCommand", "0"), "0");
   EXPECT_EQ(reader.GetTaskValue("Nightly", "LastRun", "0"), "0");

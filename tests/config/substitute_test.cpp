@@ -11,9 +11,9 @@ using Lines = std::vector<std::string>;
 using SubstituteTest = VariableFixture;
 
 TEST_F(SubstituteTest, ExampleCommandGivesBothFormsAndBothLogLines) {
-  Put(kInstaller, "Hostname", "zav01");
-  Put(kReports, "SOAPUsername", "op");
-  Put(kReports, "SOAPPassword", "s3cret");
+  testsupport::PutString(kInstaller, "Hostname", "zav01");
+  testsupport::PutString(kReports, "SOAPUsername", "op");
+  testsupport::PutString(kReports, "SOAPPassword", "s3cret");
   VariableTable table(store, log);
   std::string display = "left over";
   const std::string full = table.Substitute(
@@ -51,11 +51,11 @@ TEST_F(SubstituteTest, StrayMarkersAndUnknownNamesAreKeptAndLogged) {
 }
 
 TEST_F(SubstituteTest, OnlyThePasswordsAreMaskedAndEmptyValuesShowBlank) {
-  Put(kDatabase, "Password", "d%ZAVHOST%");  // secrets are never expanded
-  Put(kReports, "SOAPPassword", "s");
-  Put(kPallodex, "Password", "r");
-  Put(kPallodex, "Username", "ru");
-  Put(kClient + "_ZAVClient_Comm_ProxyUser", "value", "pu");
+  testsupport::PutString(kDatabase, "Password", "d%ZAVHOST%");  // secrets are never expanded
+  testsupport::PutString(kReports, "SOAPPassword", "s");
+  testsupport::PutString(kPallodex, "Password", "r");
+  testsupport::PutString(kPallodex, "Username", "ru");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyUser", "value", "pu");
   VariableTable table(store, log);
   std::string display;
   const std::string full = table.Substitute(
@@ -71,9 +71,9 @@ TEST_F(SubstituteTest, OnlyThePasswordsAreMaskedAndEmptyValuesShowBlank) {
 // "SOAPURL" is stored expanded; what reaches it through "LMHTTP" is shown as the log's
 // display form shows it: expanded, with secrets masked and only there.
 TEST_F(SubstituteTest, TheComputedUrlShowsNoSecretThatItsStoredReferencesReach) {
-  Put(kReports, "SOAPPassword", "pa%ss");
-  Put(kDatabase, "Password", "");
-  Put(kInstaller, "Hostname", "zav01");
+  testsupport::PutString(kReports, "SOAPPassword", "pa%ss");
+  testsupport::PutString(kDatabase, "Password", "");
+  testsupport::PutString(kInstaller, "Hostname", "zav01");
   const struct {
     const char* lmhttp;
     std::string full;
@@ -86,7 +86,7 @@ TEST_F(SubstituteTest, TheComputedUrlShowsNoSecretThatItsStoredReferencesReach) 
       {"http://%NOPE%", "http://%NOPE%/lumisto?wsdl", "http://%NOPE%/lumisto?wsdl"},
   };
   for (const auto& c : cases) {
-    Put(kReports, "LMHTTP", c.lmhttp);
+    testsupport::PutString(kReports, "LMHTTP", c.lmhttp);
     VariableTable table(store, log);
     EXPECT_EQ(table.values().at("SOAPURL"), c.full);
     EXPECT_EQ(table.DisplayValue("SOAPURL"), c.shown);
@@ -102,7 +102,7 @@ TEST_F(SubstituteTest, TheComputedUrlShowsNoSecretThatItsStoredReferencesReach) 
 }
 
 TEST_F(SubstituteTest, UndefinedReferenceInStoredValueIsLoggedAtEveryExpansion) {
-  Put(kReports, "SOAPHost", "%NOPE%");
+  testsupport::PutString(kReports, "SOAPHost", "%NOPE%");
   VariableTable table(store, log);
   EXPECT_TRUE(LogMessages().empty());
   std::string display;
@@ -113,7 +113,7 @@ TEST_F(SubstituteTest, UndefinedReferenceInStoredValueIsLoggedAtEveryExpansion) 
 }
 
 TEST_F(SubstituteTest, DirectSelfReferenceIsLeftInPlaceWithoutLogLine) {
-  Put(kReports, "SOAPHost", "x%SOAPHOST%y");
+  testsupport::PutString(kReports, "SOAPHost", "x%SOAPHOST%y");
   VariableTable table(store, log);
   std::string display;
   EXPECT_EQ(table.Substitute("-h %SOAPHOST%", display), "-h x%SOAPHOST%y");
@@ -122,8 +122,8 @@ TEST_F(SubstituteTest, DirectSelfReferenceIsLeftInPlaceWithoutLogLine) {
 }
 
 TEST_F(SubstituteTest, SelfReferenceThroughAnotherVariableIsLeftInPlaceWithoutLogLine) {
-  Put(kReports, "SOAPHost", "<%LMHTTP%>");
-  Put(kReports, "LMHTTP", "[%SOAPHOST%]");
+  testsupport::PutString(kReports, "SOAPHost", "<%LMHTTP%>");
+  testsupport::PutString(kReports, "LMHTTP", "[%SOAPHOST%]");
   VariableTable table(store, log);
   EXPECT_EQ(table.values().at("SOAPURL"), "[<%LMHTTP%>]/lumisto?wsdl");
   std::string display;
@@ -133,7 +133,7 @@ TEST_F(SubstituteTest, SelfReferenceThroughAnotherVariableIsLeftInPlaceWithoutLo
 }
 
 TEST_F(SubstituteTest, CycleThroughTheComputedUrlDoesNotGrowAtRefresh) {
-  Put(kReports, "LMHTTP", "%SOAPURL%");
+  testsupport::PutString(kReports, "LMHTTP", "%SOAPURL%");
   VariableTable table(store, log);
   EXPECT_EQ(table.values().at("SOAPURL"), "%SOAPURL%/lumisto?wsdl");
   table.Refresh();
@@ -152,9 +152,9 @@ TEST_F(SubstituteTest, ExpansionBeyondTheByteLimitLeavesTheRestAsReferences) {
     sixteenHosts += "%ZAVHTTP%";
     sixteenSoapHosts += "%SOAPHOST%";
   }
-  Put(kInstaller, "Hostname", host);
-  Put(kReports, "SOAPHost", sixteenHosts);
-  Put(kReports, "LMHTTP", sixteenSoapHosts);
+  testsupport::PutString(kInstaller, "Hostname", host);
+  testsupport::PutString(kReports, "SOAPHost", sixteenHosts);
+  testsupport::PutString(kReports, "LMHTTP", sixteenSoapHosts);
   VariableTable table(store, log);
 
   std::string display;
@@ -186,9 +186,9 @@ TEST_F(SubstituteTest, DeepFanOutOfReferencesEnds) {
     for (int copy = 0; copy < 8; ++copy) value += std::string("%") + chain[i + 1][0] + "%";
     const std::string part = chain[i][1];
     if (part.empty())
-      Put(kClient + chain[i][2], "value", value);
+      testsupport::PutString(kClient + chain[i][2], "value", value);
     else
-      Put("SOFTWARE\\Sorvane\\Meridel Server\\" + part, chain[i][2], value);
+      testsupport::PutString("SOFTWARE\\Sorvane\\Meridel Server\\" + part, chain[i][2], value);
   }
   VariableTable table(store, log);
   std::string display;

@@ -9,6 +9,7 @@
 #include "config/settings_store.h"
 #include "log/log_file.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
@@ -27,30 +28,8 @@ class VariableFixture : public ::testing::Test {
   }
   ~VariableFixture() override { testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane"); }
 
-  // Stores `text` as REG_SZ, creating the key.
-  void Put(const std::string& key, const std::string& name, const std::string& text) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle), 0u);
-    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, text.data(),
-                              static_cast<std::uint32_t>(text.size())),
-              0u);
-  }
-
   // The log's messages in order, without their stamps.
-  std::vector<std::string> LogMessages() {
-    std::vector<std::string> messages;
-    if (!testsupport::FileExists(dir / "HVS.Log")) return messages;
-    const std::string text = testsupport::ReadFile(dir / "HVS.Log");
-    for (std::size_t start = 0; start < text.size();) {
-      const auto end = text.find("\r\n", start);
-      const std::string line = text.substr(start, end - start);
-      const auto stamped = line.find("] ");
-      messages.push_back(stamped == std::string::npos ? line : line.substr(stamped + 2));
-      if (end == std::string::npos) break;
-      start = end + 2;
-    }
-    return messages;
-  }
+  std::vector<std::string> LogMessages() { return testsupport::LogMessages(dir / "HVS.Log"); }
 
   testsupport::TempDirectory dir;
   LogFile log;

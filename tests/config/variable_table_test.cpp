@@ -32,24 +32,24 @@ TEST_F(VariableTableTest, EmptyRegistryGivesDefaultsWithReferencesStoredUnexpand
 }
 
 TEST_F(VariableTableTest, EveryRegistryVariableReadsItsOwnKeyAndValue) {
-  Put(kDatabase, "DSN", "dsn");
-  Put(kDatabase, "User", "dbuser");
-  Put(kDatabase, "Password", "dbpass");
-  Put(kClient + "_Lumisto_HTTPServer_UseSSLFlag", "value", "1");
-  Put(kClient + "_Lumisto_HTTPServer_PortNumber", "value", "8080");
-  Put(kInstaller, "Hostname", "zav01");
-  Put(kReports, "LMHTTP", "https://reports");
-  Put(kReports, "SOAPUsername", "soapuser");
-  Put(kReports, "SOAPHost", "soaphost");
-  Put(kReports, "SOAPPassword", "soappass");
-  Put(kPallodex, "LocalDBDSN", "repdsn");
-  Put(kPallodex, "Username", "repuser");
-  Put(kPallodex, "Password", "reppass");
-  Put(kClient + "_ZAVClient_Comm_ProxyServer", "value", "proxy");
-  Put(kClient + "_ZAVClient_Comm_ProxyPort", "value", "3128");
-  Put(kClient + "_ZAVClient_Comm_ProxyUser", "value", "puser");
-  Put(kClient + "_ZAVClient_Comm_ProxyPassword", "value", "ppass");
-  Put(kClient + "_ZAVClient_Comm_ProxyAutoDetect", "value", "yes");
+  testsupport::PutString(kDatabase, "DSN", "dsn");
+  testsupport::PutString(kDatabase, "User", "dbuser");
+  testsupport::PutString(kDatabase, "Password", "dbpass");
+  testsupport::PutString(kClient + "_Lumisto_HTTPServer_UseSSLFlag", "value", "1");
+  testsupport::PutString(kClient + "_Lumisto_HTTPServer_PortNumber", "value", "8080");
+  testsupport::PutString(kInstaller, "Hostname", "zav01");
+  testsupport::PutString(kReports, "LMHTTP", "https://reports");
+  testsupport::PutString(kReports, "SOAPUsername", "soapuser");
+  testsupport::PutString(kReports, "SOAPHost", "soaphost");
+  testsupport::PutString(kReports, "SOAPPassword", "soappass");
+  testsupport::PutString(kPallodex, "LocalDBDSN", "repdsn");
+  testsupport::PutString(kPallodex, "Username", "repuser");
+  testsupport::PutString(kPallodex, "Password", "reppass");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyServer", "value", "proxy");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyPort", "value", "3128");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyUser", "value", "puser");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyPassword", "value", "ppass");
+  testsupport::PutString(kClient + "_ZAVClient_Comm_ProxyAutoDetect", "value", "yes");
 
   VariableTable table(store, log);
   const Values expected = {
@@ -80,7 +80,7 @@ TEST_F(VariableTableTest, HostnameChangeReachesHostAndSoapurlAtTheNextRefresh) {
       {"HTTP://zav01:52311", "HTTP"},
   };
   for (const auto& c : cases) {
-    Put(kInstaller, "Hostname", c.hostname);
+    testsupport::PutString(kInstaller, "Hostname", c.hostname);
     table.Refresh();
     EXPECT_EQ(table.values().at("ZAVHOST"), c.host) << c.hostname;
     EXPECT_EQ(table.values().at("ZAVHTTP"), c.hostname);
@@ -89,8 +89,8 @@ TEST_F(VariableTableTest, HostnameChangeReachesHostAndSoapurlAtTheNextRefresh) {
 }
 
 TEST_F(VariableTableTest, EmptySoapHostFallsBackToZavhostReference) {
-  Put(kReports, "SOAPHost", "");
-  Put(kInstaller, "Hostname", "zav01");
+  testsupport::PutString(kReports, "SOAPHost", "");
+  testsupport::PutString(kInstaller, "Hostname", "zav01");
   VariableTable table(store, log);
   EXPECT_EQ(table.values().at("SOAPHOST"), "%ZAVHOST%");
   std::string display;
@@ -100,7 +100,7 @@ TEST_F(VariableTableTest, EmptySoapHostFallsBackToZavhostReference) {
 
 TEST_F(VariableTableTest, LmhttpChangeReachesSoapurlOnlyOneRefreshLater) {
   VariableTable table(store, log);
-  Put(kReports, "LMHTTP", "https://reports:8443");
+  testsupport::PutString(kReports, "LMHTTP", "https://reports:8443");
   table.Refresh();
   EXPECT_EQ(table.values().at("LMHTTP"), "https://reports:8443");
   EXPECT_EQ(table.values().at("SOAPURL"), "http://127.0.0.1/lumisto?wsdl");
@@ -110,13 +110,13 @@ TEST_F(VariableTableTest, LmhttpChangeReachesSoapurlOnlyOneRefreshLater) {
 
 TEST_F(VariableTableTest, FirstRefreshFormsSoapurlFromTheRegistryLmhttp) {
   // LMHTTP comes last in a refresh, so the first one must read it on demand.
-  Put(kReports, "LMHTTP", "https://reports:8443");
+  testsupport::PutString(kReports, "LMHTTP", "https://reports:8443");
   VariableTable table(store, log);
   EXPECT_EQ(table.values().at("SOAPURL"), "https://reports:8443/lumisto?wsdl");
 }
 
 TEST_F(VariableTableTest, ReferenceInRegistryValueIsStoredUnexpanded) {
-  Put(kReports, "SOAPHost", "%ZAVHTTP%/soap");
+  testsupport::PutString(kReports, "SOAPHost", "%ZAVHTTP%/soap");
   VariableTable table(store, log);
   EXPECT_EQ(table.values().at("SOAPHOST"), "%ZAVHTTP%/soap");
   std::string display;

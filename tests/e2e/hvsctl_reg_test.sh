@@ -149,6 +149,17 @@ HKEY_LOCAL_MACHINE\SOFTWARE\Sorvane\HVS
 
 EOF
 
+# The command, its verbs, switches, type names and the root are case-blind, as reg.exe's are.
+run REG Add "$KEY" /V Mixed /T Reg_Sz /D case /F; ok
+run Reg QUERY 'Hkey_Local_Machine\SOFTWARE\Sorvane\HVS' /V mixed /S
+expect 0 <<'EOF'
+
+HKEY_LOCAL_MACHINE\SOFTWARE\Sorvane\HVS
+    mixed    REG_SZ    case
+
+EOF
+run reg Delete "$KEY" /V MIXED /F; ok
+
 # Data that does not fit its type is refused before anything is written.
 run reg add 'HKLM\SOFTWARE\Bad' /v D /t REG_DWORD /d 4294967296
 expect_error 'Invalid data for REG_DWORD: "4294967296".'

@@ -16,17 +16,6 @@ namespace {
 using platform::Error;
 using platform::RegistryKey;
 
-// Deletes `path` below `parent` and everything under it, deepest first.
-void DeleteTree(const RegistryKey& parent, const std::string& path) {
-  RegistryKey key;
-  if (parent.Open(path, platform::kKeyAllAccess, key) != platform::kSuccess) return;
-  std::vector<std::string> subkeys;
-  key.ListSubkeys(subkeys);
-  for (const auto& subkey : subkeys) DeleteTree(key, subkey);
-  key.Close();
-  parent.DeleteKey(path);
-}
-
 // The value's bytes, read the way the settings store does: size first, then the data.
 std::string ReadBytes(const RegistryKey& key, std::string_view name,
                       std::uint32_t* type = nullptr) {
@@ -57,7 +46,7 @@ class RegistryContract : public ::testing::Test {
   }
   void TearDown() override {
     key_.Close();
-    DeleteTree(machine_, path_);
+    machine_.DeleteTree(path_);
   }
 
   RegistryKey machine_ = RegistryKey::LocalMachine();
@@ -183,6 +172,33 @@ TEST_F(RegistryContract, KeyWithSubkeysIsNotDeletedAndStaysUnchanged) {
   std::vector<std::string> values;
   ASSERT_EQ(0u, recreated.ListValues(values));
   EXPECT_TRUE(values.empty());
+}
+
+TEST_F(RegistryContract, DeleteTreeTakesTheKeyWithAllBelowItAndNothingElse) {
+  for (const char* path : {"Tree\\A\\Deep\\Deeper", "Tree\\A\\Flat", "Tree\\B", "Kept\\Child"}) {
+    RegistryKey created;
+    ASSERT_EQ(0u, key_.Create(path, platform::kKeyAllAccess, created)) << path;
+    ASSERT_EQ(0u, WriteBytes(created, "Value", platform::kRegSz, path));
+  }
+
+  EXPECT_EQ(0u, key_.DeleteTree("tree\\a"));
+  RegistryKey tree;
+  ASSERT_EQ(0u, key_.Open("Tree", platform::kKeyRead, tree));
+  std::vector<std::string> subkeys;
+  ASSERT_EQ(0u, tree.ListSubkeys(subkeys));
+  EXPECT_EQ(std::vector<std::string>{"B"}, subkeys);
+
+  EXPECT_EQ(0u, key_.DeleteTree("TREE"));
+  EXPECT_EQ(platform::kFileNotFound, key_.Open("Tree", platform::kKeyRead, tree));
+  RegistryKey kept;
+  ASSERT_EQ(0u, key_.Open("Kept\\Child", platform::kKeyRead, kept));
+  EXPECT_EQ("Kept\\Child", ReadBytes(kept, "Value"));
+
+  // A missing key is 2; a failure other than that comes back as it is.
+  EXPECT_EQ(platform::kFileNotFound, key_.DeleteTree("Tree"));
+  EXPECT_EQ(platform::kFileNotFound, key_.DeleteTree("Kept\\Absent"));
+  ASSERT_EQ(0u, key_.DeleteTree("Kept"));
+  EXPECT_EQ(platform::kKeyDeleted, kept.DeleteTree("Below"));
 }
 
 TEST_F(RegistryContract, HandleToAKeyDeletedElsewhereFailsWithKeyDeleted) {

@@ -11,6 +11,7 @@
 #include "service/admin_verbs.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
@@ -60,13 +61,6 @@ class AdminVerbsTest : public ::testing::Test {
   std::string Config() const { return program / "Config"; }
   void Write(const std::string& name, const std::string& content) {
     testsupport::WriteFile(platform::JoinPath(Config(), name), content);
-  }
-  static void Put(const std::string& key, const std::string& name, const std::string& value) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle), 0u);
-    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, value.data(),
-                              static_cast<std::uint32_t>(value.size())),
-              0u);
   }
   int Tasks() { return ListTasks(program.path(), out, err, clock); }
   int Validate(const std::vector<std::string>& files = {}) {
@@ -178,8 +172,8 @@ TEST_F(AdminVerbsTest, ValidateTakesNamedFilesAndFailsWhenAnyDoesNotLoad) {
 }
 
 TEST_F(AdminVerbsTest, TasksShowsEachFileAsTheServiceWouldRunIt) {
-  Put(kDatabaseKey, "Password", kSecret);
-  Put(kProgramKey + "\\Nightly", "LastRun", std::to_string(clock.Now() - 30));
+  testsupport::PutString(kDatabaseKey, "Password", kSecret);
+  testsupport::PutString(kProgramKey + "\\Nightly", "LastRun", std::to_string(clock.Now() - 30));
   Write("a.xml", "<Task><Name>Nightly</Name><Command>tool.exe -p %DATABASEPASSWORD%</Command>"
                  "<ForceKill>true</ForceKill>"
                  "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule></Task>");
@@ -212,7 +206,7 @@ TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
   Write("a.xml", "<Task><Name>Hourly</Name><Command>tool.exe</Command>"
                  "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule></Task>");
   const std::int64_t lastRun = clock.Now() - 60;
-  Put(kProgramKey + "\\Hourly", "LastRun", std::to_string(lastRun));
+  testsupport::PutString(kProgramKey + "\\Hourly", "LastRun", std::to_string(lastRun));
   ASSERT_EQ(Tasks(), 0);
   std::istringstream lines(out.str());
   std::string line, lastRunLine, nextDueLine;
@@ -283,8 +277,8 @@ TEST_F(AdminVerbsTest, TheVerbsChangeNothing) {
   // Once with no key of the program at all, once with the keys a service run leaves.
   for (const bool serviceHasRun : {false, true}) {
     if (serviceHasRun) {
-      Put(kProgramKey, "LoadTaskInterval", "60");
-      Put(kProgramKey + "\\Other", "LastRun", "100");
+      testsupport::PutString(kProgramKey, "LoadTaskInterval", "60");
+      testsupport::PutString(kProgramKey + "\\Other", "LastRun", "100");
     }
     const std::string before = RegistrySnapshot();
     std::vector<platform::FileEntry> configBefore, configAfter, logs;

@@ -73,13 +73,13 @@ bool KillProcessId(std::uint32_t id);
 // What a wait sees of a process ended by platform::Process::Terminate(1).
 platform::ExitStatus TerminatedExitStatus();
 
-// Polls `condition` until it holds, for what another process does in its own time; false
-// when it still does not hold after ten seconds.
+// Polls `condition` until it holds, for what another process or thread does in its own
+// time; false when it still does not hold after `limit`.
 template <typename Condition>
-bool Eventually(Condition condition) {
+bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
   using namespace std::chrono_literals;
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  for (; !condition(); std::this_thread::sleep_for(20ms))
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (; !condition(); std::this_thread::sleep_for(10ms))
     if (std::chrono::steady_clock::now() > deadline) return false;
   return true;
 }

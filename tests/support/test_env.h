@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -19,6 +20,9 @@ void UnsetEnv(const std::string& name);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// The messages of the log file at `path` in order, each without its CRLF and its "[stamp] "
+// (a line without one stays whole); a message's own "\n" stays. None when there is no file.
+std::vector<std::string> LogMessages(const std::string& path);
 // Sets the file's last-write time, as a `touch -d` would.
 bool SetLastWriteTime(const std::string& path, platform::FileTime time);
 // Sets the file's creation time; false where it cannot be set (a POSIX birth time).

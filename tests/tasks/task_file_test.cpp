@@ -12,6 +12,7 @@
 #include "context/service_context.h"
 #include "tasks/task.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_env.h"
 
 namespace hvs {
@@ -57,14 +58,6 @@ class TaskFileTest : public ::testing::Test {
   }
   static std::string InTask(const std::string& children) { return "<Task>" + children + "</Task>"; }
 
-  void Put(const std::string& key, const std::string& name, const std::string& text) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle),
-              0u);
-    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, text.data(),
-                              static_cast<std::uint32_t>(text.size())),
-              0u);
-  }
   std::string Raw(const std::string& key, const std::string& name) {
     std::string bytes;
     EXPECT_TRUE(testsupport::ReadRawValue(key, name, bytes)) << key << " " << name;
@@ -73,18 +66,7 @@ class TaskFileTest : public ::testing::Test {
 
   // The log's messages in order, without their stamps; a message's own "\n" stays.
   std::vector<std::string> LogMessages() {
-    std::vector<std::string> messages;
-    const std::string path = platform::JoinPath(Context().LogsDirectory(), "HVS.Log");
-    if (!testsupport::FileExists(path)) return messages;
-    const std::string text = testsupport::ReadFile(path);
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = text.find("\r\n", start);
-      const std::string line = text.substr(start, end - start);
-      messages.push_back(line.substr(line.find("] ") + 2));
-      if (end == std::string::npos) break;
-      start = end + 2;
-    }
-    return messages;
+    return testsupport::LogMessages(platform::JoinPath(Context().LogsDirectory(), "HVS.Log"));
   }
 
   testsupport::TempDirectory program;
@@ -217,13 +199,13 @@ TEST_F(TaskFileTest, LastRunComesFromTheRegistryAtEveryLoad) {
   EXPECT_EQ(first->LastRun, 0);
   EXPECT_EQ(Raw(kProgramKey + "\\Shared", "LastRun"), "0");
 
-  Put(kProgramKey + "\\Shared", "LastRun", "-5");
+  testsupport::PutString(kProgramKey + "\\Shared", "LastRun", "-5");
   auto second = NewTask();
   ASSERT_TRUE(Load(*second, "b.xml"));
   EXPECT_EQ(second->LastRun, -5);  // widened with its sign
 
   first->LastRun = 42;  // what a run in memory would leave
-  Put(kProgramKey + "\\Shared", "LastRun", "1700000000");
+  testsupport::PutString(kProgramKey + "\\Shared", "LastRun", "1700000000");
   ASSERT_TRUE(Load(*first, "a.xml"));
   EXPECT_EQ(first->LastRun, 1'700'000'000);
 }
@@ -243,7 +225,7 @@ TEST_F(TaskFileTest, FileThatCannotBeOpenedFailsAndStillReadsLastRun) {
   Write("job.xml", InTask("<Name>Kept</Name>"));
   auto task = NewTask();
   ASSERT_TRUE(Load(*task, "job.xml"));
-  Put(kProgramKey + "\\Kept", "LastRun", "77");
+  testsupport::PutString(kProgramKey + "\\Kept", "LastRun", "77");
 
   platform::RemoveFile(PathOf("job.xml"));
   EXPECT_FALSE(Load(*task, "job.xml"));
@@ -312,10 +294,10 @@ TEST_F(TaskFileTest, DeepNestingFailsInsteadOfExhaustingTheStack) {
 }
 
 TEST_F(TaskFileTest, CommandIsSubstitutedAtLoadWithoutRefresh) {
-  Put(kDatabaseKey, "Password", "s3cret");
-  Put(kDatabaseKey, "User", "sa");
+  testsupport::PutString(kDatabaseKey, "Password", "s3cret");
+  testsupport::PutString(kDatabaseKey, "User", "sa");
   Context();  // the variables are read here
-  Put(kDatabaseKey, "User", "changed");
+  testsupport::PutString(kDatabaseKey, "User", "changed");
   auto task =
       LoadText(InTask("<Command>tool.exe -u %DATABASEUSER% -p %DATABASEPASSWORD%</Command>"));
   EXPECT_EQ(task->Command, "tool.exe -u %DATABASEUSER% -p %DATABASEPASSWORD%");

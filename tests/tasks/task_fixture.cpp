@@ -122,19 +122,7 @@ bool TaskFixture::Finished(const Task& task) {
 }
 
 std::vector<std::string> TaskFixture::LogMessages() const {
-  std::vector<std::string> messages;
-  const std::string path = platform::JoinPath(context->LogsDirectory(), "HVS.Log");
-  if (!testsupport::FileExists(path)) return messages;
-  const std::string text = testsupport::ReadFile(path);
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find("\r\n", start);
-    const std::string line = text.substr(start, end - start);
-    const std::size_t stamped = line.find("] ");
-    messages.push_back(stamped == std::string::npos ? line : line.substr(stamped + 2));
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  return messages;
+  return testsupport::LogMessages(platform::JoinPath(context->LogsDirectory(), "HVS.Log"));
 }
 
 std::vector<std::string> TaskFixture::Timeless(std::vector<std::string> messages) {

@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "context/service_context.h"
 #include "tasks/task.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_env.h"
 
@@ -20,15 +19,7 @@ namespace hvs::tasktest {
 
 inline constexpr std::int64_t kTime = 1'700'000'000;  // the tests' "now", a Tuesday in 2023
 
-// True as soon as `condition` holds, false when it still fails after `limit`.
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-  for (auto deadline = std::chrono::steady_clock::now() + limit;;
-       std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-  }
-}
+using testsupport::Eventually;
 
 class TaskFixture : public ::testing::Test {
  protected:

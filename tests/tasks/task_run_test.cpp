@@ -6,6 +6,7 @@
 #include "tasks/task.h"
 #include "tests/support/child_process.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/tasks/task_fixture.h"
 
 namespace hvs::tasktest {
@@ -19,14 +20,6 @@ class TaskRunTest : public TaskFixture {
   std::string StoredValue(const std::string& task, const std::string& name) {
     std::string bytes;
     return testsupport::ReadRawValue(kTaskKey + task, name, bytes) ? bytes : "<absent>";
-  }
-  void PutValue(const std::string& key, const std::string& name, const std::string& text) {
-    platform::RegistryKey handle;
-    ASSERT_EQ(platform::RegistryKey::LocalMachine().Create(key, platform::kKeyAllAccess, handle),
-              platform::kSuccess);
-    ASSERT_EQ(handle.SetValue(name, platform::kRegSz, text.data(),
-                              static_cast<std::uint32_t>(text.size())),
-              platform::kSuccess);
   }
   // The ticks of the main loop from `from` to `to`, each running the task when due.
   void Tick(Task& task, std::int64_t from, std::int64_t to) {
@@ -78,7 +71,7 @@ TEST_F(TaskRunTest, ATaskNotLoadedLogsItsNameAsItIsAndChangesNothing) {
 }
 
 TEST_F(TaskRunTest, TheLoggedCommandIsMaskedUnlessShowFullCommandIsExactlyOne) {
-  PutValue(kDatabaseKey, "Password", "s3cret");  // read by the refresh of the run
+  testsupport::PutString(kDatabaseKey, "Password", "s3cret");  // read by the refresh of the run
   const std::string quick = NewProgram("quick");
   auto task = NewTask("Show", CommandFor(quick, "%DATABASEPASSWORD%"));
   const std::string masked = "Task 'Show' run by command: " + CommandFor(quick, "*****");
@@ -90,7 +83,8 @@ TEST_F(TaskRunTest, TheLoggedCommandIsMaskedUnlessShowFullCommandIsExactlyOne) {
   };
   const Case cases[] = {{nullptr, masked}, {"0", masked}, {"1", full}, {"2", masked}, {" 1", full}};
   for (const Case& c : cases) {
-    if (c.setting != nullptr) PutValue(kTaskKey + "Show", "ShowFullCommand", c.setting);
+    if (c.setting != nullptr)
+      testsupport::PutString(kTaskKey + "Show", "ShowFullCommand", c.setting);
     const std::size_t mark = Mark();
     task->Run();
     ASSERT_TRUE(Finished(*task));
@@ -152,7 +146,7 @@ TEST_F(TaskRunTest, AStoredLastRunIsReadWithAtoiRulesIn64Bits) {
       {"x1", 0},
   };
   for (const auto& c : cases) {
-    PutValue(kTaskKey + "Stored", "LastRun", c.stored);
+    testsupport::PutString(kTaskKey + "Stored", "LastRun", c.stored);
     auto task = NewTask("Stored", "");
     task->Load(platform::FileEntry{}, program / "absent.xml");
     EXPECT_EQ(task->LastRun, c.read) << c.stored;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/strings.h"
 #include "tools/hvsctl/events_command.h"
 #include "tools/hvsctl/reg_command.h"
 #include "tools/hvsctl/sc_command.h"
@@ -26,15 +27,6 @@ constexpr Entry kCommands[] = {
     {"sc", &hvsctl::RunScCommand},
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 int Usage() {
   std::cerr << "ERROR: Invalid syntax.\nUsage: hvsctl COMMAND ...; commands:";
   for (const Entry& entry : kCommands) std::cerr << ' ' << entry.name;
@@ -47,7 +39,7 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   for (const Entry& entry : kCommands) {
-    if (!SameName(argv[1], entry.name)) continue;
+    if (platform::CompareNoCase(argv[1], std::string(entry.name)) != 0) continue;
     try {
       const int code =
           entry.run(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);

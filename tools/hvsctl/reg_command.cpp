@@ -7,12 +7,14 @@
 #include <string_view>
 
 #include "platform/registry.h"
+#include "platform/strings.h"
 #include "tools/hvsctl/reg_data.h"
 
 namespace hvsctl {
 
 namespace {
 
+using platform::CompareNoCase;
 using platform::Error;
 using platform::RegistryKey;
 
@@ -38,15 +40,6 @@ struct Arguments {
   std::optional<std::string> type;
   std::optional<std::string> data;
 };
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool Same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 std::string TextOf(Error error) {
   switch (error) {
@@ -77,8 +70,9 @@ int SyntaxError(std::ostream& err) {
 
 bool ParseKey(std::string_view text, Arguments& arguments) {
   const auto separator = text.find('\\');
-  const std::string_view root = text.substr(0, separator);
-  if (!Same(root, "HKLM") && !Same(root, kRootName)) return false;
+  const std::string root(text.substr(0, separator));
+  if (CompareNoCase(root, "HKLM") != 0 && CompareNoCase(root, std::string(kRootName)) != 0)
+    return false;
   std::string_view path = separator == std::string_view::npos ? "" : text.substr(separator + 1);
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   arguments.path = path;
@@ -95,23 +89,24 @@ bool ParseSwitches(const std::vector<std::string>& words, const Switches& allowe
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) return false;
-    const std::string_view name = std::string_view(word).substr(1);
+    const std::string name = word.substr(1);
     bool known = false;
-    for (const auto candidate : allowed) known = known || Same(name, candidate);
+    for (const auto candidate : allowed)
+      known = known || CompareNoCase(name, std::string(candidate)) == 0;
     if (!known) return false;
     const bool hasOperand = i + 1 < words.size();
-    if (Same(name, "v") || Same(name, "ve")) {
+    if (CompareNoCase(name, "v") == 0 || CompareNoCase(name, "ve") == 0) {
       if (arguments.value) return false;
       arguments.value = true;
-      if (Same(name, "v")) {
+      if (CompareNoCase(name, "v") == 0) {
         if (!hasOperand) return false;
         arguments.name = words[++i];
       }
-    } else if (Same(name, "t") || Same(name, "d")) {
-      auto& slot = Same(name, "t") ? arguments.type : arguments.data;
+    } else if (CompareNoCase(name, "t") == 0 || CompareNoCase(name, "d") == 0) {
+      auto& slot = CompareNoCase(name, "t") == 0 ? arguments.type : arguments.data;
       if (slot || !hasOperand) return false;
       slot = words[++i];
-    } else if (Same(name, "s")) {
+    } else if (CompareNoCase(name, "s") == 0) {
       if (arguments.recurse) return false;
       arguments.recurse = true;
     } else {
@@ -247,20 +242,6 @@ int Add(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// Deletes `path` below `parent` with its whole subtree, deepest keys first.
-Error DeleteTree(const RegistryKey& parent, const std::string& path) {
-  RegistryKey key;
-  if (Error error = parent.Open(path, platform::kKeyEnumerateSubKeys, key)) return error;
-  std::vector<std::string> subkeys;
-  if (Error error = key.ListSubkeys(subkeys)) return error;
-  for (const auto& name : subkeys) {
-    const Error error = DeleteTree(key, name);
-    if (error != platform::kSuccess && error != platform::kFileNotFound) return error;
-  }
-  key.Close();
-  return parent.DeleteKey(path);
-}
-
 int Delete(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   if (!arguments.force) return Fail(err, "Deleting needs /f to confirm it (hvsctl cannot ask).");
   const RegistryKey machine = RegistryKey::LocalMachine();
@@ -272,7 +253,7 @@ int Delete(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   } else if (arguments.path.empty()) {
     error = platform::kBadPathname;  // HKEY_LOCAL_MACHINE itself
   } else {
-    error = DeleteTree(machine, arguments.path);
+    error = machine.DeleteTree(arguments.path);
   }
   if (error != platform::kSuccess) return Fail(err, error);
   out << kSuccessText << '\n';
@@ -300,7 +281,7 @@ int RunRegCommand(const std::vector<std::string>& words, std::ostream& out, std:
   }
   if (words.size() < 2) return SyntaxError(err);
   for (const Verb& verb : kVerbs) {
-    if (!Same(words[0], verb.name)) continue;
+    if (CompareNoCase(words[0], std::string(verb.name)) != 0) continue;
     Arguments arguments;
     if (!ParseKey(words[1], arguments)) return Fail(err, "Invalid key name.");
     if (!ParseSwitches(words, verb.switches, arguments)) return SyntaxError(err);

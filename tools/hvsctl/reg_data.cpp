@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/registry.h"
+#include "platform/strings.h"
 
 namespace hvsctl {
 
@@ -29,15 +30,6 @@ constexpr std::array<std::string_view, 12> kTypeNames = {
     "REG_RESOURCE_REQUIREMENTS_LIST",
     "REG_QWORD",
 };
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -127,7 +119,8 @@ std::string TypeName(std::uint32_t type) {
 std::optional<std::uint32_t> ParseTypeName(std::string_view name) {
   for (const std::uint32_t type : {platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz,
                                    platform::kRegBinary, platform::kRegDword}) {
-    if (EqualsIgnoringCase(name, kTypeNames[type])) return type;
+    if (platform::CompareNoCase(std::string(name), std::string(kTypeNames[type])) == 0)
+      return type;
   }
   return std::nullopt;
 }

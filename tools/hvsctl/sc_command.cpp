@@ -7,6 +7,7 @@
 
 #include "platform/error_text.h"
 #include "platform/service_manager.h"
+#include "platform/strings.h"
 
 namespace hvsctl {
 
@@ -18,15 +19,6 @@ constexpr std::string_view kUsage =
     "Usage:\n"
     "  hvsctl sc query NAME   the service's state, exit codes, check point and wait hint\n"
     "  hvsctl sc qc NAME      the service's type, start type, binary path, display name, account\n";
-
-bool Same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string Hex(std::uint32_t value) {
   char text[16];
@@ -137,8 +129,8 @@ int RunScCommand(const std::vector<std::string>& words, std::ostream& out, std::
     out << kUsage;
     return 0;
   }
-  const bool query = words.size() == 2 && Same(words[0], "query");
-  const bool config = words.size() == 2 && Same(words[0], "qc");
+  const bool query = words.size() == 2 && platform::CompareNoCase(words[0], "query") == 0;
+  const bool config = words.size() == 2 && platform::CompareNoCase(words[0], "qc") == 0;
   if (!query && !config) {
     err << "ERROR: Invalid syntax.\n" << kUsage;
     return 1;

@@ -9,8 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/clock.h"
 #include "tests/support/test_env.h"
@@ -36,20 +34,6 @@ void SetEnv(const std::string& name, const std::string& value) {
 }
 
 void UnsetEnv(const std::string& name) { ::unsetenv(name.c_str()); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "cannot read " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  EXPECT_TRUE(out.good()) << "cannot write " << path;
-}
 
 bool FileExists(const std::string& path) {
   struct stat info {};
