@@ -228,10 +228,10 @@ TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
 // The time limit shows where there is one (the file's, else the service's), the last result
 // where the service recorded one.
 TEST_F(AdminVerbsTest, TasksShowsTheTimeLimitAndTheLastResultWhereThereAreAny) {
-  Put(kProgramKey, "TaskTimeLimit", "3600");
-  Put(kProgramKey + "\\Own", "LastResult", "exit code 3");
-  Put(kProgramKey + "\\Own", "LastDuration", "200");
-  Put(kProgramKey + "\\Open", "LastResult", "time limit");
+  testsupport::PutString(kProgramKey, "TaskTimeLimit", "3600");
+  testsupport::PutString(kProgramKey + "\\Own", "LastResult", "exit code 3");
+  testsupport::PutString(kProgramKey + "\\Own", "LastDuration", "200");
+  testsupport::PutString(kProgramKey + "\\Open", "LastResult", "time limit");
   const char* schedule = "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule>";
   Write("a.xml", std::string("<Task><Name>Own</Name><Command>a.exe</Command>") +
                      "<TimeLimitSeconds>90</TimeLimitSeconds>" + schedule + "</Task>");
@@ -263,7 +263,7 @@ TEST_F(AdminVerbsTest, NextDueFollowsTheServicesDueTestAtTheEdgesOfTime) {
     const char* nextDue;
   } cases[] = {{"9223372036854775800", "never"}, {"-9223372036854775800", "now"}};
   for (const auto& c : cases) {
-    Put(kProgramKey + "\\Far", "LastRun", c.lastRun);
+    testsupport::PutString(kProgramKey + "\\Far", "LastRun", c.lastRun);
     out.str("");
     ASSERT_EQ(Tasks(), 0);
     EXPECT_TRUE(Shows(std::string("  Next due:   ") + c.nextDue + "\n")) << out.str();
