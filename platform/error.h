@@ -21,6 +21,7 @@ inline constexpr Error kInvalidParameter = 87;
 inline constexpr Error kCallNotImplemented = 120;
 inline constexpr Error kInsufficientBuffer = 122;
 inline constexpr Error kBadPathname = 161;
+inline constexpr Error kBusy = 170;
 inline constexpr Error kAlreadyExists = 183;
 // ERROR_BAD_FILE_TYPE: a FIFO, device or socket where a regular file is wanted.
 inline constexpr Error kNotRegularFile = 222;

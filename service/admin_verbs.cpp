@@ -39,6 +39,7 @@ SwitchMeaning FrameworkMeaningOf(const std::string& text) {
 AdminCommand::Verb OwnVerbOf(const std::string& text) {
   if (platform::CompareNoCase(text, "tasks") == 0) return AdminCommand::Verb::kTasks;
   if (platform::CompareNoCase(text, "validate") == 0) return AdminCommand::Verb::kValidate;
+  if (platform::CompareNoCase(text, "run") == 0) return AdminCommand::Verb::kRun;
   return AdminCommand::Verb::kNone;
 }
 
@@ -76,6 +77,12 @@ int RunAdminCommand(const AdminCommand& command, const std::string& programDirec
       return ListTasks(programDirectory, out, failures);
     case AdminCommand::Verb::kValidate:
       return ValidateTaskFiles(programDirectory, command.files, out, failures);
+    case AdminCommand::Verb::kRun:
+      if (command.files.size() != 1) {
+        failures << "Usage: /run <task name or task file name>\n";
+        return kRunUsage;
+      }
+      return RunTaskOnce(programDirectory, command.files.front(), out, failures);
     case AdminCommand::Verb::kNone:
       break;
   }

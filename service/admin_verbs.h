@@ -1,4 +1,5 @@
-// The program's own verbs beside the service framework's: "/tasks" and "/validate [file ...]".
+// The program's own verbs beside the service framework's: "/tasks", "/validate [file ...]"
+// and "/run <task>".
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,16 @@ namespace hvs {
 
 // Exit code of /validate when a file does not load (ERROR_INVALID_DATA).
 inline constexpr int kValidateFailed = static_cast<int>(platform::kInvalidData);
+// Exit codes of /run of its own: no task of that name (ERROR_FILE_NOT_FOUND), no single
+// task named (ERROR_INVALID_PARAMETER), the program runs elsewhere (ERROR_BUSY), the run
+// exceeded its time limit and was ended (ERROR_TIMEOUT).
+inline constexpr int kRunNoSuchTask = static_cast<int>(platform::kFileNotFound);
+inline constexpr int kRunUsage = static_cast<int>(platform::kInvalidParameter);
+inline constexpr int kRunRefused = static_cast<int>(platform::kBusy);
+inline constexpr int kRunTimedOut = 1460;
 
 struct AdminCommand {
-  enum class Verb { kNone, kTasks, kValidate };
+  enum class Verb { kNone, kTasks, kValidate, kRun };
   Verb verb = Verb::kNone;
   std::vector<std::string> files;  // the operands, as written
   bool silent = false;             // "/silent": no message of the verb's own failures
@@ -48,5 +56,15 @@ int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostre
 // kValidateFailed; the error code when Config cannot be searched.
 int ValidateTaskFiles(const std::string& programDirectory, const std::vector<std::string>& files,
                       std::ostream& out, std::ostream& err);
+
+// "/run <task>": the task whose file name (with or without ".xml") or Name is `task`, run
+// once now as the service would run it (loader, variables, substitution, running-elsewhere
+// check, time limit) but in this console: its output comes here, and its start and end
+// lines go to `out`. Writes no registry value and no log line. The task's own exit code
+// (128 + the signal for one ended by a signal); kValidateFailed when its file does not
+// load, kRunNoSuchTask, kRunRefused, kRunTimedOut, or the system's error when it could not
+// be started.
+int RunTaskOnce(const std::string& programDirectory, const std::string& task, std::ostream& out,
+                std::ostream& err);
 
 }  // namespace hvs

@@ -43,6 +43,9 @@ class Task {
   // The schedule's due test at `now`, from this task's LastRun.
   bool IsDue(std::int64_t now) const { return schedule().IsDue(LastRun, now); }
   std::int64_t DueAfter() const { return schedule().DueAfter(LastRun); }
+  // RunCommand where the task's "ShowFullCommand" is 1, else DisplayCommand, whose secrets
+  // are masked. An absent setting is stored as "0" (unless the store is read-only).
+  const std::string& CommandToShow();
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.
   void Run();

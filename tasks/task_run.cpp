@@ -16,14 +16,12 @@ constexpr const char* kLastRun = "LastRun";
 constexpr const char* kLastResult = "LastResult";
 constexpr const char* kLastDuration = "LastDuration";
 
-// The secrets show only where the task's "ShowFullCommand" is 1 (absent: stored as "0").
-const std::string& CommandToShow(Task& task) {
-  const std::string setting =
-      task.context.settings().GetTaskValue(task.Name, kShowFullCommand, "0");
-  return platform::AtoiValue(setting) == 1 ? task.RunCommand : task.DisplayCommand;
-}
-
 }  // namespace
+
+const std::string& Task::CommandToShow() {
+  const std::string setting = context.settings().GetTaskValue(Name, kShowFullCommand, "0");
+  return platform::AtoiValue(setting) == 1 ? RunCommand : DisplayCommand;
+}
 
 std::string EscapePercent(std::string_view text) {
   std::string escaped;
@@ -66,7 +64,7 @@ void Task::Run() {
   // cannot be started comes after this one.
   const auto announce = [this, &log] {
     log.LogFormat("Task '%s' run by command: %s", EscapePercent(Name).c_str(),
-                  EscapePercent(CommandToShow(*this)).c_str());
+                  EscapePercent(CommandToShow()).c_str());
   };
   switch (watcher.Start(announce)) {
     case StartResult::AlreadyRunning:

@@ -1,5 +1,5 @@
 #!/bin/sh
-# End-to-end: "/tasks" and "/validate" on a fresh program directory; they report and change nothing.
+# End-to-end: "/tasks", "/validate" and "/run" on a fresh program directory; they change nothing.
 # Usage: admin_verbs_test.sh posix PATH_TO_PROGRAM PATH_TO_HVSCTL
 #        admin_verbs_test.sh win32 PATH_TO_PROGRAM_EXE   (under Wine, in the WINEPREFIX given)
 set -u
@@ -97,6 +97,25 @@ fi
 verb /validate "Config${sep}job.xml" missing.xml
 check "/validate of a missing file exits 13" equals "$status" 13
 check "/validate: a missing file cannot be opened" shows "Couldn't open missing.xml for read."
+
+# "/run": the task's exit code, its lines on stdout, a refusal of its own; nothing written.
+if [ "$TARGET" = posix ]; then ok_command=true; failing_command='sh -c "exit 3"'
+else ok_command='cmd /c exit 0'; failing_command='cmd /c exit 3'; fi
+printf '<Task><Name>Fine</Name><Command>%s</Command></Task>\n' "$ok_command" >"$config/fine.xml"
+printf '<Task><Name>Failing</Name><Command>%s</Command></Task>\n' "$failing_command" >"$config/failing.xml"
+verb /run fine
+check "/run of a task that succeeds exits 0" equals "$status" 0
+check "/run prints the start" shows "Task 'Fine' run by command: $ok_command"
+check "/run prints the end" shows "Task 'Fine' finished with exit code 0 after "
+verb /run Failing
+check "/run exits with the task's exit code" equals "$status" 3
+check "/run prints the exit code" shows "Task 'Failing' finished with exit code 3 after "
+verb /run Self
+check "/run of a program that runs is refused with 170" equals "$status" 170
+check "/run says why" shows "Task 'Self' is already running outside of this service."
+verb /run nothing
+check "/run of no such task exits 2" equals "$status" 2
+rm "$config/fine.xml" "$config/failing.xml"
 
 check "the registry is unchanged" equals "$(snapshot)" "$before"
 check "no Logs directory" not test -e "$dir/Logs"

@@ -88,6 +88,7 @@ TEST(AdminCommandTest, OwnVerbsFollowTheFrameworksSwitchRules) {
       {{"/tasksnow"}, Verb::kNone, {"/tasksnow"}, false},
       {{"--tasks"}, Verb::kNone, {"--tasks"}, false},
       {{"/Validate", "a.xml", "C:\\x\\b.xml"}, Verb::kValidate, {"a.xml", "C:\\x\\b.xml"}, false},
+      {{"/RUN", "Nightly backup"}, Verb::kRun, {"Nightly backup"}, false},
       {{"-validate", "/etc/hvs/c.xml", "/silent"}, Verb::kValidate, {"/etc/hvs/c.xml"}, true},
       {{"/validate", "/T:5000", "/P:pw", "/auto"}, Verb::kValidate, {}, false},
       {{"/tasks", "/stop"}, Verb::kNone, {}, false},  // the last verb wins
