@@ -140,6 +140,17 @@ class MainLoopTest : public ::testing::Test {
     });
     return id;
   }
+  // Runs the service, stopping it at the second tick, once the first has started the
+  // task's process; that process's id, 0 when none came.
+  std::uint32_t RunAndStopOnceTheTaskRuns() {
+    std::uint32_t id = 0;
+    environment.actions[2] = [&] {
+      id = ProcessIdOfTask();
+      service.OnStop();
+    };
+    Run();
+    return id;
+  }
   static constexpr const char* kRefused = "] Task 'Job' is already running outside of this service.\r\n";
   std::string Log() { return testsupport::ReadFile(platform::JoinPath(program / "Logs", "HVS.Log")); }
   static int Count(const std::string& text, const std::string& part) {
@@ -256,12 +267,7 @@ TEST_F(MainLoopTest, TheStopGoesOnAsSoonAsTheWatchersHaveEndedWithTheSameReports
   const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
   AddRunningTask(true);
   environment.waitForReal = true;
-  std::uint32_t id = 0;
-  environment.actions[2] = [&] {  // the first tick has started the process
-    id = ProcessIdOfTask();
-    service.OnStop();
-  };
-  Run();
+  const std::uint32_t id = RunAndStopOnceTheTaskRuns();
   ASSERT_NE(id, 0u);
   // The ForceKill task's process is killed at the stop event. Mostly the one wait ended with
   // it, not with the tick, and the report of checkpoint 2 came then; on a busy machine the
@@ -291,12 +297,7 @@ TEST_F(MainLoopTest, TheStopLogsARunItLeavesRunningBeforeItHasStopped) {
   const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
   AddRunningTask(false);
   environment.waitForReal = true;
-  std::uint32_t id = 0;
-  environment.actions[2] = [&] {
-    id = ProcessIdOfTask();
-    service.OnStop();
-  };
-  Run();
+  const std::uint32_t id = RunAndStopOnceTheTaskRuns();
   ASSERT_NE(id, 0u);
   EXPECT_TRUE(testsupport::ProcessIdInUse(id));
   EXPECT_TRUE(testsupport::KillProcessId(id));
@@ -313,12 +314,7 @@ TEST_F(MainLoopTest, TasksThatDoNotEndAreWaitedForNineTicksWithCheckpointsTwoToT
   const testsupport::ChildRoleEnvironment role(kSleeperRole, program / "task.pid");
   AddRunningTask(false);
   CloseStopEvent();  // the watcher waits for its process alone, which runs on
-  std::uint32_t id = 0;
-  environment.actions[2] = [&] {
-    id = ProcessIdOfTask();
-    service.OnStop();
-  };
-  Run();
+  const std::uint32_t id = RunAndStopOnceTheTaskRuns();
   ASSERT_NE(id, 0u);
   EXPECT_TRUE(testsupport::KillProcessId(id));
   EXPECT_EQ(environment.waits, std::vector<std::uint32_t>(9, 1000));
