@@ -1,9 +1,11 @@
 // The bundle one run of the service works with: its directories, log, settings and variables.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/settings_store.h"
 #include "config/variable_table.h"
@@ -39,6 +41,15 @@ class ServiceContext {
   SettingsStore& settings() { return settings_; }
   VariableTable& variables() { return variables_; }
   const platform::Clock& clock() const { return clock_; }
+  // Writes an event (platform::kEventWarning, ...) for the tasks; nothing unless set, as
+  // in the tools that use a context without the service.
+  using EventReporter = std::function<void(std::uint16_t type, std::uint32_t eventId,
+                                           const std::vector<std::string>& strings)>;
+  void setEventReporter(EventReporter reporter) { eventReporter_ = std::move(reporter); }
+  void ReportEvent(std::uint16_t type, std::uint32_t eventId,
+                   const std::vector<std::string>& strings) const {
+    if (eventReporter_) eventReporter_(type, eventId, strings);
+  }
   // The time limit of a task whose file gives none ("TaskTimeLimit"); 0 or less: none.
   std::int32_t defaultTimeLimitSeconds() const { return defaultTimeLimitSeconds_; }
   void setDefaultTimeLimitSeconds(std::int32_t seconds) { defaultTimeLimitSeconds_ = seconds; }
@@ -52,6 +63,7 @@ class ServiceContext {
   SettingsStore settings_;
   VariableTable variables_;
   std::int32_t defaultTimeLimitSeconds_ = 0;
+  EventReporter eventReporter_;
 };
 
 }  // namespace hvs

@@ -13,6 +13,11 @@ inline constexpr std::uint32_t kEventPaused = 0x40000004;
 inline constexpr std::uint32_t kEventContinued = 0x40000005;
 inline constexpr std::uint32_t kEventShutdown = 0x40000009;
 
+// A task's result turned from success (or none) to failure: a warning with the task's Name
+// and its "LastResult"; and back: information with the Name. On changes only.
+inline constexpr std::uint32_t kEventTaskFailed = 0x80000010;
+inline constexpr std::uint32_t kEventTaskSucceededAgain = 0x40000011;
+
 // Errors of the installation and control verbs, with the event failure text.
 inline constexpr std::uint32_t kEventConnectFailed = 0xC0000006;
 inline constexpr std::uint32_t kEventOpenFailed = 0xC0000007;

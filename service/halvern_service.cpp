@@ -53,6 +53,11 @@ void CHalvernService::ReportServiceEvent(std::uint32_t eventId) {
   eventSource.Report(platform::kEventInformation, eventId, {displayName});
 }
 
+void CHalvernService::ReportTaskEvent(std::uint16_t type, std::uint32_t eventId,
+                                      const std::vector<std::string>& strings) {
+  eventSource.Report(type, eventId, strings);
+}
+
 void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
   // The service counts as started as soon as its main routine runs.
   ReportState(platform::kServiceRunning, kUnchanged, kUnchanged, kUnchanged);
@@ -61,6 +66,10 @@ void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
 
   ServiceContext context(environment_.ProgramDirectory(), foreground, environment_.clock());
   context.log().Log("Service Started.");
+  context.setEventReporter([this](std::uint16_t type, std::uint32_t eventId,
+                                  const std::vector<std::string>& strings) {
+    ReportTaskEvent(type, eventId, strings);
+  });
   // Read once: a change takes effect at the next start of the service.
   const std::int32_t interval =
       platform::AtoiValue(context.settings().GetString("LoadTaskInterval", "60"));

@@ -52,6 +52,9 @@ class CHalvernService : public CServiceShell {
  protected:
   // One information event with the display name, whatever eventLogging says.
   virtual void ReportServiceEvent(std::uint32_t eventId);
+  // One event about a task (its result turned to failure or back), from the service thread.
+  virtual void ReportTaskEvent(std::uint16_t type, std::uint32_t eventId,
+                               const std::vector<std::string>& strings);
 
  private:
   void RunTicks(TaskCatalogue& catalogue, std::int32_t interval, std::int64_t lastReload,

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ntservice/event_ids.h"
+#include "platform/eventlog.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "context/service_context.h"
@@ -15,6 +17,8 @@ constexpr const char* kShowFullCommand = "ShowFullCommand";
 constexpr const char* kLastRun = "LastRun";
 constexpr const char* kLastResult = "LastResult";
 constexpr const char* kLastDuration = "LastDuration";
+constexpr const char* kSucceeded = "exit code 0";
+constexpr const char* kEndedAtStop = "ended at stop";
 
 }  // namespace
 
@@ -38,8 +42,20 @@ void Task::RecordEndedRun() {
   // A run left running at the stop has not ended: its last result stays as it was.
   if (!outcome || outcome->end == RunOutcome::End::kLeftRunning) return;
   SettingsStore& settings = context.settings();
-  settings.SetTaskValue(Name, kLastResult, outcome->ResultText());
+  const std::string result = outcome->ResultText();
+  // Monitoring hears of a change only, so a task failing at every tick makes one event.
+  // No result yet counts as a success, and an end at the stop as neither.
+  const auto failed = [](const std::string& text) {
+    return !text.empty() && text != kSucceeded && text != kEndedAtStop;
+  };
+  const bool failedBefore = failed(settings.GetTaskValue(Name, kLastResult, kSucceeded));
+  const bool failedNow = failed(result);
+  settings.SetTaskValue(Name, kLastResult, result);
   settings.SetTaskValue(Name, kLastDuration, std::to_string(outcome->milliseconds / 1000));
+  if (failedNow && !failedBefore)
+    context.ReportEvent(platform::kEventWarning, kEventTaskFailed, {Name, result});
+  else if (failedBefore && result == kSucceeded)
+    context.ReportEvent(platform::kEventInformation, kEventTaskSucceededAgain, {Name});
 }
 
 void Task::Run() {

@@ -130,12 +130,23 @@ reg query 'HKLM\SOFTWARE\Sorvane\HVS\Nightly 50%' /v LastRun >"$scratch/lastrun"
 tr -d '\r' <"$scratch/lastrun" | grep -qE '^    LastRun    REG_SZ    -?[0-9]+$' ||
   fail "LastRun: $(cat "$scratch/lastrun")"
 
+# Each run's result: the program that runs succeeds, the missing one was not started.
+result_of() { reg query 'HKLM\SOFTWARE\Sorvane\HVS\'"$1" /v LastResult 2>/dev/null | tr -d '\r' | sed -n 's/^    LastResult    REG_SZ    //p'; }
+[ "$(result_of 'Nightly 50%')" = "exit code 0" ] || fail "Nightly's LastResult: $(result_of 'Nightly 50%')"
+case "$(result_of 'Missing 100%')" in
+  "not started: "?*) ;;
+  *) fail "Missing's LastResult: $(result_of 'Missing 100%')" ;;
+esac
+
 [ "$TARGET" = posix ] || { [ $failures -eq 0 ] && echo "foreground end-to-end: all checks passed"; exit $failures; }
 "$HVSCTL" events >"$scratch/events"
 [ "$(grep -c '	0x40000001	ZAV Server Plugin Service$' "$scratch/events")" -eq 2 ] ||
   fail "started events: $(cat "$scratch/events")"
 [ "$(grep -c '	0x40000003	ZAV Server Plugin Service$' "$scratch/events")" -eq 2 ] ||
   fail "stopped events: $(cat "$scratch/events")"
+# The missing program failed at every tick of both runs: one warning, at its first failure.
+[ "$(grep -c '	0x80000010	Missing 100%	not started: ' "$scratch/events")" -eq 1 ] ||
+  fail "task failed events: $(cat "$scratch/events")"
 
 if [ $failures -eq 0 ]; then echo "foreground end-to-end: all checks passed"; fi
 exit $failures

@@ -87,6 +87,10 @@ class TestService : public CHalvernService {
     statusHandle = 1;  // as if registered with the control manager, so reports are sent
   }
   void ReportServiceEvent(std::uint32_t eventId) override { events.push_back(eventId); }
+  void ReportTaskEvent(std::uint16_t, std::uint32_t eventId,
+                       const std::vector<std::string>&) override {
+    events.push_back(eventId);
+  }
 
   RecordingReporter reporter;
   std::vector<std::uint32_t> events;

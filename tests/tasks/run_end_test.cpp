@@ -8,7 +8,9 @@
 #include "tasks/stop_event.h"
 #include "tasks/task.h"
 #include "tests/support/child_process.h"
+#include "platform/eventlog.h"
 #include "tests/support/registry_tree.h"
+#include "tests/support/registry_values.h"
 #include "tests/tasks/task_fixture.h"
 
 namespace hvs::tasktest {
@@ -132,6 +134,46 @@ TEST_F(RunEndTest, AtTheStopAForceKillRunEndsWholeAndAnotherRunsOn) {
     CloseStopEvent();
     ASSERT_EQ(CreateStopEvent(""), platform::kSuccess);
   }
+}
+
+// Monitoring hears of a change of result only: one warning for a task failing again and
+// again, one information event when it succeeds again, nothing for an end at the stop.
+TEST_F(RunEndTest, AResultThatTurnsToFailureOrBackIsOneEvent) {
+  std::vector<std::string> events;
+  context->setEventReporter([&](std::uint16_t type, std::uint32_t id,
+                                const std::vector<std::string>& strings) {
+    std::string event = std::to_string(type) + " " + std::to_string(id);
+    for (const std::string& text : strings) event += " | " + text;
+    events.push_back(event);
+  });
+  const std::string failing = CommandFor(NewProgram("exit3"));
+  const std::string succeeding = CommandFor(NewProgram("quick"));
+  const std::string warning = std::to_string(platform::kEventWarning) + " " +
+                              std::to_string(0x80000010u) + " | Flaky | exit code 3";
+  const std::string recovered =
+      std::to_string(platform::kEventInformation) + " " + std::to_string(0x40000011u) + " | Flaky";
+  const struct {
+    std::string command;
+    std::vector<std::string> events;  // all so far
+  } runs[] = {
+      {succeeding, {}},  {failing, {warning}},   {failing, {warning}},
+      {failing, {warning}}, {succeeding, {warning, recovered}}, {succeeding, {warning, recovered}},
+  };
+  auto task = NewTask("Flaky", "");
+  for (const auto& run : runs) {
+    task->Command = run.command;
+    task->Run();
+    ASSERT_TRUE(Finished(*task));
+    task->RecordEndedRun();
+    EXPECT_EQ(events, run.events) << run.command;
+  }
+  // A result stored by an earlier run of the service counts as well.
+  testsupport::PutString(kTaskKey + "Flaky", "LastResult", "signal 11 (SIGSEGV)");
+  task->Run();
+  ASSERT_TRUE(Finished(*task));
+  task->RecordEndedRun();
+  EXPECT_EQ(events.size(), 3u);
+  EXPECT_EQ(events.back(), recovered);
 }
 
 }  // namespace
