@@ -15,11 +15,11 @@
 #include <chrono>
 #include <new>
 
-#include "platform/posix/control_channel.h"
-#include "platform/posix/service_entry.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_launch.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/service_entry.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/state_dir.h"
 #include "platform/registry.h"
 

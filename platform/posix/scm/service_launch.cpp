@@ -3,7 +3,7 @@
 // Twice removed: the service is nobody's child here, so it never becomes our zombie and init
 // reaps it. The gate: its status file must name it before it can run, or its own first
 // report could be overwritten by our "start pending".
-#include "platform/posix/service_launch.h"
+#include "platform/posix/scm/service_launch.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -26,10 +26,10 @@
 
 #include "platform/posix/child_exec.h"
 #include "platform/posix/command_line.h"
-#include "platform/posix/control_channel.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {

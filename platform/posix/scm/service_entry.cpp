@@ -1,7 +1,7 @@
 // Service entries as registry values, where Windows keeps them too.
-#include "platform/posix/service_entry.h"
+#include "platform/posix/scm/service_entry.h"
 
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/service_files.h"
 #include "platform/registry.h"
 
 namespace platform::posix::service_entry {

@@ -1,5 +1,5 @@
 // Control requests over a Unix SOCK_SEQPACKET socket, with the peer's credentials checked.
-#include "platform/posix/control_channel.h"
+#include "platform/posix/scm/control_channel.h"
 
 #include <poll.h>
 #include <sys/socket.h>

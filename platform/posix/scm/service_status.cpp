@@ -1,5 +1,5 @@
 // Status files overwritten in place, and processes recognised by their id, start time and boot.
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/service_status.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

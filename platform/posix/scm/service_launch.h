@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/posix/service_account.h"
+#include "platform/posix/scm/service_account.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {

@@ -1,5 +1,5 @@
 // The files of the POSIX service control manager below the state directory.
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/service_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,5 +1,5 @@
 // Service accounts from the user database, and the fixed environment services start with.
-#include "platform/posix/service_account.h"
+#include "platform/posix/scm/service_account.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/service_files.h"
 #include "platform/posix/state_dir.h"
 
 extern char** environ;

@@ -1,5 +1,5 @@
 // The dispatcher: the control socket served on the caller's thread, the service on its own.
-#include "platform/posix/service_dispatcher.h"
+#include "platform/posix/scm/service_dispatcher.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,12 +18,12 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/control_channel.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_entry.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_launch.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/service_entry.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_status.h"
 
 namespace platform::posix::dispatcher {
 
