@@ -20,9 +20,9 @@
 
 #include "platform/posix/errno_map.h"
 #include "platform/posix/scm/control_channel.h"
-#include "platform/posix/scm/service_entry.h"
 #include "platform/posix/scm/service_files.h"
 #include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_registration.h"
 #include "platform/posix/scm/service_status.h"
 
 namespace platform::posix::dispatcher {
@@ -348,11 +348,11 @@ Error Dispatcher::Report(ServiceStatusHandle handle, const ServiceStatus& status
   if (!deleteName.empty()) {
     // The entry was deleted while the service ran; it goes now that it has stopped.
     UniqueFd entries;
-    service_entry::Presence presence = service_entry::Presence::Absent;
+    service_registration::Presence presence = service_registration::Presence::Absent;
     if (service_files::LockFile(service_files::EntriesLockPath(), kFinalWriteLimit, entries) == kSuccess &&
-        service_entry::Find(deleteName, presence) == kSuccess &&
-        presence == service_entry::Presence::MarkedForDelete)
-      service_entry::Remove(deleteName);
+        service_registration::Find(deleteName, presence) == kSuccess &&
+        presence == service_registration::Presence::MarkedForDelete)
+      service_registration::Remove(deleteName);
   }
   return written;
 }

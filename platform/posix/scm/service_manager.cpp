@@ -16,18 +16,18 @@
 #include <new>
 
 #include "platform/posix/scm/control_channel.h"
-#include "platform/posix/scm/service_entry.h"
 #include "platform/posix/scm/service_files.h"
 #include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_registration.h"
 #include "platform/posix/scm/service_status.h"
 #include "platform/posix/state_dir.h"
 #include "platform/registry.h"
 
 namespace platform {
 
-namespace entry = posix::service_entry;
+namespace registration = posix::service_registration;
 namespace files = posix::service_files;
-using entry::Presence;
+using registration::Presence;
 
 namespace {
 
@@ -104,8 +104,9 @@ bool HasStopped(const std::string& name) {
 // The entry's presence; an entry marked for deletion whose service has stopped since
 // (killed, so that it could not remove the entry itself) goes now. Call with the entries lock.
 Error LookLocked(const std::string& name, Presence& presence) {
-  if (const Error error = entry::Find(name, presence)) return error;
-  if (presence == Presence::MarkedForDelete && HasStopped(name) && entry::Remove(name) == kSuccess)
+  if (const Error error = registration::Find(name, presence)) return error;
+  if (presence == Presence::MarkedForDelete && HasStopped(name) &&
+      registration::Remove(name) == kSuccess)
     presence = Presence::Absent;
   return kSuccess;
 }
@@ -113,7 +114,7 @@ Error LookLocked(const std::string& name, Presence& presence) {
 // The same without the entries lock held: it is taken only to remove such an entry, and a
 // look that cannot take it (a store that cannot be written) sees the entry as marked.
 Error Look(const std::string& name, std::uint32_t limitMs, Presence& presence) {
-  if (const Error error = entry::Find(name, presence)) return error;
+  if (const Error error = registration::Find(name, presence)) return error;
   if (presence != Presence::MarkedForDelete || !HasStopped(name)) return kSuccess;
   posix::UniqueFd entries;
   if (LockEntries(limitMs, entries) != kSuccess) return kSuccess;
@@ -162,7 +163,8 @@ Error ServiceManager::Connect(std::uint32_t access) {
   // not created: a store that cannot be written can still be queried.
   if (const Error error = posix::CheckStateDirectory()) return error;
   RegistryKey services;
-  const Error opened = RegistryKey::LocalMachine().Open(entry::kServicesKey, kKeyRead, services);
+  const Error opened =
+      RegistryKey::LocalMachine().Open(registration::kServicesKey, kKeyRead, services);
   if (opened != kSuccess && opened != kFileNotFound) return opened;
   auto* object = new (std::nothrow) ScmObject{false, MapGeneric(access, false), {}};
   if (object == nullptr) return kNotEnoughMemory;
@@ -212,7 +214,7 @@ Error ServiceManager::CreateService(const std::string& name, const ServiceConfig
   ScmObject* object = NewService(name, access);
   if (object == nullptr) return kNotEnoughMemory;
   files::RemoveServiceFiles(name);  // a status left by an earlier service of this name
-  if (const Error error = entry::Write(name, stored)) {
+  if (const Error error = registration::Write(name, stored)) {
     delete object;
     return error;
   }
@@ -242,12 +244,12 @@ Error ServiceManager::EnumerateServices(std::uint32_t type, std::uint32_t state,
   if (!Allows(*manager, kScManagerEnumerateService)) return kAccessDenied;
   if (state < kServiceActive || state > kServiceStateAll) return kInvalidParameter;
   std::vector<std::string> names;
-  if (const Error error = entry::ListKeys(names)) return error;
+  if (const Error error = registration::ListKeys(names)) return error;
   for (const std::string& name : names) {
     Presence presence = Presence::Absent;
     ServiceConfig config;
     if (Look(name, waitLimitMs_, presence) != kSuccess || presence == Presence::Absent ||
-        entry::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
+        registration::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
       continue;
     ServiceStatusEntry found{name, config.displayName, {}};
     if (posix::CurrentStatus(files::StatusPath(name), found.status) != kSuccess) continue;
@@ -277,7 +279,7 @@ Error Service::Start() const {
   if (const Error error = LookLocked(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
   ServiceConfig config;
-  if (const Error error = entry::Read(service->name, config)) return error;
+  if (const Error error = registration::Read(service->name, config)) return error;
   if (config.startType == kServiceDisabledStart) return kServiceDisabled;
   ServiceStatus status;
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
@@ -326,7 +328,7 @@ Error Service::QueryConfig(ServiceConfig& config) const {
   const ScmObject* service = ObjectOf(handle_.get(), true);
   if (service == nullptr) return kInvalidHandle;
   if (!Allows(*service, kServiceQueryConfig)) return kAccessDenied;
-  const Error error = entry::Read(service->name, config);
+  const Error error = registration::Read(service->name, config);
   return error == kFileNotFound ? kServiceMarkedForDelete : error;
 }
 
@@ -343,8 +345,8 @@ Error Service::Delete() const {
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
     return error;
   // A running service keeps its entry until it stops; its dispatcher then removes it.
-  if (status.currentState != kServiceStopped) return entry::MarkForDelete(service->name);
-  return entry::Remove(service->name);
+  if (status.currentState != kServiceStopped) return registration::MarkForDelete(service->name);
+  return registration::Remove(service->name);
 }
 
 Error Service::SetDescription(const std::string& description) const {
@@ -352,9 +354,9 @@ Error Service::SetDescription(const std::string& description) const {
   if (service == nullptr) return kInvalidHandle;
   if (!Allows(*service, kServiceChangeConfig)) return kAccessDenied;
   Presence presence = Presence::Absent;
-  if (const Error error = entry::Find(service->name, presence)) return error;
+  if (const Error error = registration::Find(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
-  return entry::WriteDescription(service->name, description);
+  return registration::WriteDescription(service->name, description);
 }
 
 }  // namespace platform

@@ -1,10 +1,10 @@
-// Service entries as registry values, where Windows keeps them too.
-#include "platform/posix/scm/service_entry.h"
+// Service registrations as registry values, where Windows keeps them too.
+#include "platform/posix/scm/service_registration.h"
 
 #include "platform/posix/scm/service_files.h"
 #include "platform/registry.h"
 
-namespace platform::posix::service_entry {
+namespace platform::posix::service_registration {
 
 namespace {
 
@@ -166,4 +166,4 @@ Error ListKeys(std::vector<std::string>& names) {
   return services.ListSubkeys(names);
 }
 
-}  // namespace platform::posix::service_entry
+}  // namespace platform::posix::service_registration

@@ -1,4 +1,5 @@
-// A service's entry in the registry store: SYSTEM\CurrentControlSet\Services\<name>.
+// A service's registration in the service database: its entry in the registry store,
+// SYSTEM\CurrentControlSet\Services\<name>.
 #pragma once
 
 #include <string>
@@ -7,7 +8,7 @@
 #include "platform/error.h"
 #include "platform/service_manager.h"
 
-namespace platform::posix::service_entry {
+namespace platform::posix::service_registration {
 
 inline constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
 
@@ -30,4 +31,4 @@ Error Remove(const std::string& name);
 // The names of every key below Services (entries or not), as the store keeps them.
 Error ListKeys(std::vector<std::string>& names);
 
-}  // namespace platform::posix::service_entry
+}  // namespace platform::posix::service_registration
