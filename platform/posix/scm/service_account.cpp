@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/scm/service_files.h"
 #include "platform/posix/state_dir.h"
 
@@ -18,8 +19,6 @@ namespace platform::posix {
 
 namespace {
 
-constexpr Error kInvalidServiceAccount = 1057;
-constexpr Error kServiceLogonFailed = 1069;
 constexpr char kLocalMachinePrefix[] = ".\\";
 
 // The user database entry of `name` (or of `uid` when `name` is empty); 1057 when none.

@@ -20,6 +20,7 @@
 
 #include "platform/posix/errno_map.h"
 #include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/scm/service_files.h"
 #include "platform/posix/scm/service_launch.h"
 #include "platform/posix/scm/service_registration.h"
@@ -31,10 +32,6 @@ namespace {
 
 namespace channel = control_channel;
 
-constexpr Error kServiceAlreadyRunning = 1056;
-constexpr Error kServiceNoThread = 1054;
-constexpr Error kServiceCannotAcceptControl = 1061;
-constexpr std::uint32_t kControlStop = 1;
 // A client that connects and says nothing must not hold the service's controls up long.
 constexpr std::chrono::milliseconds kRequestTimeout{2000};
 

@@ -8,13 +8,13 @@
 #include <thread>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/state_dir.h"
 
 namespace platform::posix::service_files {
 
 namespace {
 
-constexpr Error kServiceDatabaseLocked = 1055;
 constexpr std::chrono::milliseconds kLockPoll{5};
 
 std::string ServicePath(std::string_view service, const char* suffix) {

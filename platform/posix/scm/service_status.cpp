@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
@@ -219,7 +220,7 @@ Error CurrentStatus(const std::string& path, ServiceStatus& status) {
   if (read != kSuccess && read != kInvalidData) return read;
   if (read == kInvalidData ||
       (record.status.currentState != kServiceStopped && !IsRunning(record.process))) {
-    status = StoppedStatus(kProcessEndedUnexpectedly);
+    status = StoppedStatus(kProcessAborted);
     return kSuccess;
   }
   status = record.status;

@@ -48,10 +48,6 @@ Error OpenStatusFile(const std::string& path, UniqueFd& file);
 // 2 when there is no file; 13 when it holds no record.
 Error ReadStatusRecord(const std::string& path, StatusRecord& record);
 
-// Exit codes of a service that is stopped without having said why.
-inline constexpr std::uint32_t kServiceNeverStarted = 1077;
-inline constexpr std::uint32_t kProcessEndedUnexpectedly = 1067;
-
 // The status of a service as its status file tells it: stopped with 1077 when it never
 // ran; stopped with 1067 when its process ended without reporting stopped (or left a
 // file that does not read). Fails only when the file cannot be read at all (e.g. 5).
