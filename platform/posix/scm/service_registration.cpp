@@ -155,6 +155,14 @@ Error Remove(const std::string& name) {
   return kSuccess;
 }
 
+void RemoveIfMarkedForDelete(const std::string& name, std::chrono::milliseconds wait) {
+  UniqueFd entries;
+  Presence presence = Presence::Absent;
+  if (service_files::LockFile(service_files::EntriesLockPath(), wait, entries) == kSuccess &&
+      Find(name, presence) == kSuccess && presence == Presence::MarkedForDelete)
+    Remove(name);
+}
+
 Error ListKeys(std::vector<std::string>& names) {
   RegistryKey services;
   const Error opened = RegistryKey::LocalMachine().Open(kServicesKey, kKeyRead, services);

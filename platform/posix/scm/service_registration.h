@@ -2,6 +2,7 @@
 // SYSTEM\CurrentControlSet\Services\<name>.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ Error WriteDescription(const std::string& name, const std::string& description);
 Error MarkForDelete(const std::string& name);
 // Deletes the entry with every key below it, and the service's files.
 Error Remove(const std::string& name);
+// For a service that has just stopped: removes its entry when it was marked for deletion
+// while the service ran, under the entries lock (waited for up to `wait`).
+void RemoveIfMarkedForDelete(const std::string& name, std::chrono::milliseconds wait);
 
 // The names of every key below Services (entries or not), as the store keeps them.
 Error ListKeys(std::vector<std::string>& names);
