@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/scm/service_status.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/service_manager.h"

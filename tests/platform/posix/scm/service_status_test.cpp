@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/scm/service_status.h"
 #include "tests/platform/posix/scm/service_fixture.h"
 #include "tests/support/child_process.h"
