@@ -10,8 +10,8 @@
 
 #include "platform/posix/errno_map.h"
 #include "platform/posix/scm/scm_internal.h"
-#include "platform/posix/scm/service_files.h"
 #include "platform/posix/state_dir.h"
+#include "platform/strings.h"
 
 extern char** environ;
 
@@ -69,7 +69,7 @@ Error ResolveServiceAccount(const std::string& recorded, ServiceAccount& account
   account = ServiceAccount{};
   std::string name = recorded;
   if (name.starts_with(kLocalMachinePrefix)) name.erase(0, sizeof kLocalMachinePrefix - 1);
-  const bool starter = name.empty() || service_files::SameName(name, "LocalSystem");
+  const bool starter = name.empty() || CompareNoCase(name, "LocalSystem") == 0;
   if (const Error error = LookUp(starter ? std::string() : name, ::geteuid(), account)) {
     if (!starter) return error;
     // A starter missing from the user database still runs its own services.
