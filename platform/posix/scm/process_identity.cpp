@@ -1,7 +1,7 @@
 // Processes recognised by their id, start time and boot, as /proc tells them.
-#include <string_view>
-
 #include "platform/posix/scm/scm_internal.h"
+
+#include <string_view>
 
 namespace platform::posix {
 

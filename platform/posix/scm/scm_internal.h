@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/service_manager.h"  // the public numbers: 1053 to 1073, the controls
+#include "platform/service_manager.h"  // the public service errors and controls
 
 namespace platform::posix {
 

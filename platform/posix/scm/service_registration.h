@@ -1,5 +1,4 @@
-// A service's registration in the service database: its entry in the registry store,
-// SYSTEM\CurrentControlSet\Services\<name>.
+// A service's registration in the service database: SYSTEM\CurrentControlSet\Services\<name>.
 #pragma once
 
 #include <chrono>
