@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_dispatcher.h"
+#include "platform/posix/scm/service_dispatcher.h"
 
 namespace platform {
 

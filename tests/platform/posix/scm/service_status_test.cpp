@@ -10,8 +10,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/posix/service_status.h"
-#include "tests/platform/posix/service_fixture.h"
+#include "platform/posix/scm/scm_internal.h"
+#include "platform/posix/scm/service_status.h"
+#include "tests/platform/posix/scm/service_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
 #include "tests/support/test_env.h"

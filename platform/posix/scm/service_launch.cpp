@@ -3,12 +3,11 @@
 // Twice removed: the service is nobody's child here, so it never becomes our zombie and init
 // reaps it. The gate: its status file must name it before it can run, or its own first
 // report could be overwritten by our "start pending".
-#include "platform/posix/service_launch.h"
+#include "platform/posix/scm/service_launch.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/close_range.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -26,18 +25,17 @@
 
 #include "platform/posix/child_exec.h"
 #include "platform/posix/command_line.h"
-#include "platform/posix/control_channel.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/scm_internal.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
 
 namespace {
 
-constexpr Error kServiceRequestTimeout = 1053;
-constexpr Error kFileNameTooLong = 206;
 constexpr std::uint32_t kStartWaitHint = 2000;
 // Above the standard descriptors and the ready descriptor, so that the child's dup2 calls
 // can never overwrite one of these.
@@ -189,17 +187,8 @@ ServiceStatus StatusOf(std::uint32_t state, std::uint32_t exitCode) {
 
 // The outcome of the dispatcher's answer: a byte, or nothing within the time.
 bool Answered(int ready, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd wait{ready, POLLIN, 0};
-    const int polled = ::poll(&wait, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled <= 0) return false;
-    char answer = 0;
-    return ::recv(ready, &answer, 1, 0) == 1;
-  }
+  char answer = 0;
+  return WaitReadable(ready, timeout) && ::recv(ready, &answer, 1, 0) == 1;
 }
 
 // Through a pidfd checked against the identity, so that a recycled id is never hit.
@@ -286,7 +275,7 @@ Error LaunchService(const std::string& name, const std::string& commandLine,
     return Failed(name, statusFile.get(), record, FromErrno(execError));
   if (Answered(ready.parent.get(), answerTimeout)) return kSuccess;
   Kill(record.process);
-  return Failed(name, statusFile.get(), record, kServiceRequestTimeout);
+  return Failed(name, statusFile.get(), record, kServiceRequestTimeoutError);
 }
 
 }  // namespace platform::posix

@@ -2,32 +2,14 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "platform/error.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/services.h"
 
 namespace platform::posix {
-
-// A process told apart from any later one that gets the same id: its id, the time it
-// started (clock ticks since boot, from /proc/<pid>/stat) and the boot that time counts
-// from (/proc/sys/kernel/random/boot_id), so that a record left from before a reboot
-// never names a process of this one.
-struct ProcessIdentity {
-  std::int32_t pid = 0;
-  std::uint64_t startTime = 0;
-  std::string bootId;
-};
-
-// This boot's id; empty when the system does not tell it.
-const std::string& CurrentBootId();
-
-// The identity of the running process `pid`; false when it is gone or a zombie.
-bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity);
-// True while that very process runs.
-bool IsRunning(const ProcessIdentity& identity);
 
 struct StatusRecord {
   ProcessIdentity process;
@@ -47,10 +29,6 @@ Error WriteStatusRecord(int file, const StatusRecord& record);
 Error OpenStatusFile(const std::string& path, UniqueFd& file);
 // 2 when there is no file; 13 when it holds no record.
 Error ReadStatusRecord(const std::string& path, StatusRecord& record);
-
-// Exit codes of a service that is stopped without having said why.
-inline constexpr std::uint32_t kServiceNeverStarted = 1077;
-inline constexpr std::uint32_t kProcessEndedUnexpectedly = 1067;
 
 // The status of a service as its status file tells it: stopped with 1077 when it never
 // ran; stopped with 1067 when its process ended without reporting stopped (or left a

@@ -1,7 +1,6 @@
 // Control requests over a Unix SOCK_SEQPACKET socket, with the peer's credentials checked.
-#include "platform/posix/control_channel.h"
+#include "platform/posix/scm/control_channel.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,15 +9,11 @@
 #include <cstring>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 
 namespace platform::posix::control_channel {
 
 namespace {
-
-constexpr Error kServiceRequestTimeout = 1053;
-constexpr Error kServiceNotActive = 1062;
-constexpr Error kFileNameTooLong = 206;
-constexpr Error kServiceAlreadyRunning = 1056;
 
 Error AddressOf(const std::string& path, sockaddr_un& address) {
   address = sockaddr_un{};
@@ -26,19 +21,6 @@ Error AddressOf(const std::string& path, sockaddr_un& address) {
   if (!FitsSocketAddress(path)) return kFileNameTooLong;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   return kSuccess;
-}
-
-// True when `fd` became readable within `timeout`; false on time-out or failure.
-bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd wait{fd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
 }
 
 ssize_t ReceiveOne(int fd, void* buffer, std::size_t size) {
@@ -78,14 +60,14 @@ Error SendControl(const std::string& socketPath, std::uint32_t control,
   if (!connection) return LastErrno();
   if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno == EACCES || errno == EPERM) return kAccessDenied;
-    return kServiceNotActive;  // no socket, or nobody behind it any more
+    return kServiceNotActiveError;  // no socket, or nobody behind it any more
   }
   const Request request{kVersion, control};
   if (::send(connection.get(), &request, sizeof request, MSG_NOSIGNAL) != sizeof request)
-    return kServiceNotActive;
-  if (!WaitReadable(connection.get(), timeout)) return kServiceRequestTimeout;
+    return kServiceNotActiveError;
+  if (!WaitReadable(connection.get(), timeout)) return kServiceRequestTimeoutError;
   const ssize_t got = ReceiveOne(connection.get(), &reply, sizeof reply);
-  return got == static_cast<ssize_t>(sizeof reply) ? kSuccess : kServiceNotActive;
+  return got == static_cast<ssize_t>(sizeof reply) ? kSuccess : kServiceNotActiveError;
 }
 
 Error Listen(const std::string& path, UniqueFd& listener) {

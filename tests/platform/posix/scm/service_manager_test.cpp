@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/control_channel.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_launch.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/state_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/registry.h"
@@ -28,7 +28,7 @@
 #include "tests/support/child_role.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_env.h"
-#include "tests/platform/posix/service_fixture.h"
+#include "tests/platform/posix/scm/service_fixture.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // Service accounts from the user database, and the fixed environment services start with.
-#include "platform/posix/service_account.h"
+#include "platform/posix/scm/service_account.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -9,8 +9,9 @@
 #include <string_view>
 
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/state_dir.h"
+#include "platform/strings.h"
 
 extern char** environ;
 
@@ -18,8 +19,6 @@ namespace platform::posix {
 
 namespace {
 
-constexpr Error kInvalidServiceAccount = 1057;
-constexpr Error kServiceLogonFailed = 1069;
 constexpr char kLocalMachinePrefix[] = ".\\";
 
 // The user database entry of `name` (or of `uid` when `name` is empty); 1057 when none.
@@ -70,7 +69,7 @@ Error ResolveServiceAccount(const std::string& recorded, ServiceAccount& account
   account = ServiceAccount{};
   std::string name = recorded;
   if (name.starts_with(kLocalMachinePrefix)) name.erase(0, sizeof kLocalMachinePrefix - 1);
-  const bool starter = name.empty() || service_files::SameName(name, "LocalSystem");
+  const bool starter = name.empty() || CompareNoCase(name, "LocalSystem") == 0;
   if (const Error error = LookUp(starter ? std::string() : name, ::geteuid(), account)) {
     if (!starter) return error;
     // A starter missing from the user database still runs its own services.

@@ -1,5 +1,5 @@
 // The files of the POSIX service control manager below the state directory.
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/service_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,14 +8,22 @@
 #include <thread>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/state_dir.h"
 
 namespace platform::posix::service_files {
 
 namespace {
 
-constexpr Error kServiceDatabaseLocked = 1055;
 constexpr std::chrono::milliseconds kLockPoll{5};
+
+// A service's name as its files carry it: names compare without regard to ASCII case.
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
 
 std::string ServicePath(std::string_view service, const char* suffix) {
   return Directory() + '/' + LowerCase(service) + suffix;
@@ -54,14 +62,5 @@ Error LockFile(const std::string& path, std::chrono::milliseconds wait, UniqueFd
   lock = std::move(file);
   return kSuccess;
 }
-
-std::string LowerCase(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return LowerCase(a) == LowerCase(b); }
 
 }  // namespace platform::posix::service_files

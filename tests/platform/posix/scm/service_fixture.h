@@ -12,8 +12,9 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/scm_internal.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/service_manager.h"
 #include "tests/support/child_process.h"

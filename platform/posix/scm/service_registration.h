@@ -1,13 +1,14 @@
-// A service's entry in the registry store: SYSTEM\CurrentControlSet\Services\<name>.
+// A service's registration in the service database: SYSTEM\CurrentControlSet\Services\<name>.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
 #include "platform/service_manager.h"
 
-namespace platform::posix::service_entry {
+namespace platform::posix::service_registration {
 
 inline constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
 
@@ -26,8 +27,11 @@ Error WriteDescription(const std::string& name, const std::string& description);
 Error MarkForDelete(const std::string& name);
 // Deletes the entry with every key below it, and the service's files.
 Error Remove(const std::string& name);
+// For a service that has just stopped: removes its entry when it was marked for deletion
+// while the service ran, under the entries lock (waited for up to `wait`).
+void RemoveIfMarkedForDelete(const std::string& name, std::chrono::milliseconds wait);
 
 // The names of every key below Services (entries or not), as the store keeps them.
 Error ListKeys(std::vector<std::string>& names);
 
-}  // namespace platform::posix::service_entry
+}  // namespace platform::posix::service_registration

@@ -1,29 +1,26 @@
 // The dispatcher: the control socket served on the caller's thread, the service on its own.
-#include "platform/posix/service_dispatcher.h"
+#include "platform/posix/scm/service_dispatcher.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/control_channel.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/service_entry.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_launch.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/launch_handshake.h"
+#include "platform/posix/scm/report_writer.h"
+#include "platform/posix/scm/scm_internal.h"
+#include "platform/posix/scm/service_registration.h"
+#include "platform/posix/scm/service_status.h"
+#include "platform/posix/scm/termination.h"
 
 namespace platform::posix::dispatcher {
 
@@ -31,76 +28,8 @@ namespace {
 
 namespace channel = control_channel;
 
-constexpr Error kServiceAlreadyRunning = 1056;
-constexpr Error kServiceNoThread = 1054;
-constexpr Error kServiceCannotAcceptControl = 1061;
-constexpr std::uint32_t kControlStop = 1;
 // A client that connects and says nothing must not hold the service's controls up long.
 constexpr std::chrono::milliseconds kRequestTimeout{2000};
-
-// A status report that could not be written is written again this often until it is.
-constexpr int kRewriteIntervalMs = 200;
-// How long the last report, stopped, is tried before the process goes all the same (its
-// record then reads stopped with 1067).
-constexpr std::chrono::seconds kFinalWriteLimit{30};
-
-// What the starter left in the environment, taken out of it.
-struct Launch {
-  std::string socketPath;
-  std::string serviceName;
-  int ready = -1;
-  int listener = -1;
-  int status = -1;
-};
-
-int DescriptorOf(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0' ? std::atoi(value) : -1;
-}
-
-bool TakeLaunch(Launch& launch) {
-  const char* socket = std::getenv(kControlSocketVariable);
-  const char* name = std::getenv(kServiceNameVariable);
-  if (socket == nullptr || name == nullptr || *socket == '\0' || *name == '\0') return false;
-  launch.socketPath = socket;
-  launch.serviceName = name;
-  launch.ready = DescriptorOf(kReadyDescriptorVariable);
-  launch.listener = DescriptorOf(kListenerDescriptorVariable);
-  launch.status = DescriptorOf(kStatusDescriptorVariable);
-  for (const char* variable : {kControlSocketVariable, kServiceNameVariable, kReadyDescriptorVariable,
-                               kListenerDescriptorVariable, kStatusDescriptorVariable})
-    ::unsetenv(variable);
-  return true;
-}
-
-// Only descriptors of the kinds the starter hands over; a stale number could be anybody's.
-bool IsKind(int fd, mode_t kind) {
-  struct stat info {};
-  return fd >= 0 && ::fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == kind;
-}
-
-// Takes `fd` over, close-on-exec, so that the service's children do not inherit it.
-UniqueFd Adopt(int fd, mode_t kind) {
-  if (!IsKind(fd, kind) || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return UniqueFd();
-  return UniqueFd(fd);
-}
-
-// SIGTERM (a shutdown, an operator's kill) comes to the dispatcher as a stop: blocked in
-// this thread and in every thread started from it, and read from a signalfd.
-UniqueFd TakeTermination() {
-  sigset_t signals;
-  ::sigemptyset(&signals);
-  ::sigaddset(&signals, SIGTERM);
-  if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return UniqueFd();
-  return UniqueFd(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
-}
-
-// Only the socket the starter handed over; a stale number could be anybody's descriptor.
-void AnswerStarter(int ready) {
-  if (!IsKind(ready, S_IFSOCK)) return;
-  [[maybe_unused]] const ssize_t sent = ::send(ready, "r", 1, MSG_NOSIGNAL);
-  ::close(ready);
-}
 
 class Dispatcher {
  public:
@@ -114,11 +43,8 @@ class Dispatcher {
   void Serve();
   int PollTimeout();
   void ServeConnection(int connection);
-  void TakeSignal();
   void DeliverTermination();
   std::uint32_t CallHandler(std::uint32_t control);
-  Error WriteCurrent();
-  void WriteFinal();
   void End();
 
   std::mutex lock_;
@@ -127,23 +53,20 @@ class Dispatcher {
   ServiceStatusHandle generation_ = 0;
   std::string serviceName_;
   std::string socketPath_;
-  UniqueFd statusFile_;
-  bool unwritten_ = false;  // current_ is not in the status file yet
-  bool terminating_ = false;  // SIGTERM came while no stop could be delivered yet
-  ProcessIdentity self_;
-  ServiceStatus current_;
+  ReportWriter report_;
   ControlHandlerExFunction extended_ = nullptr;
   ControlHandlerFunction plain_ = nullptr;
   void* context_ = nullptr;
   UniqueFd listener_;
   UniqueFd wake_;  // an eventfd, set by the stopped report
-  UniqueFd termination_;  // a signalfd for SIGTERM
+  Termination termination_;  // the serving thread's alone: not under the lock
 };
 
 Error Dispatcher::Begin(const Launch& launch) {
   const std::lock_guard<std::mutex> guard(lock_);
   if (active_) return kServiceAlreadyRunning;
-  if (!IdentifyProcess(::getpid(), self_)) return kGenFailure;
+  ProcessIdentity self;
+  if (!IdentifyProcess(::getpid(), self)) return kGenFailure;
   UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake) return LastErrno();
   UniqueFd termination = TakeTermination();
@@ -152,15 +75,11 @@ Error Dispatcher::Begin(const Launch& launch) {
   UniqueFd statusFile = Adopt(launch.status, S_IFREG);
   if (!listener || !statusFile) return kFailedServiceControllerConnect;
   listener_ = std::move(listener);
-  statusFile_ = std::move(statusFile);
+  report_.Begin(std::move(statusFile), self);
   wake_ = std::move(wake);
-  termination_ = std::move(termination);
+  termination_.Reset(std::move(termination));
   serviceName_ = launch.serviceName;
   socketPath_ = launch.socketPath;
-  unwritten_ = false;
-  terminating_ = false;
-  current_ = ServiceStatus{};
-  current_.currentState = kServiceStartPending;
   extended_ = nullptr;
   plain_ = nullptr;
   context_ = nullptr;
@@ -193,7 +112,7 @@ Error Dispatcher::Run(ServiceMainFunction entry) {
   AnswerStarter(launch.ready);
   Serve();
   service.join();
-  WriteFinal();
+  report_.WriteFinal(lock_);
   End();
   return kSuccess;
 }
@@ -201,18 +120,18 @@ Error Dispatcher::Run(ServiceMainFunction entry) {
 void Dispatcher::Serve() {
   for (;;) {
     pollfd waits[3] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0},
-                       {termination_.get(), POLLIN, 0}};
+                       {termination_.fd(), POLLIN, 0}};
     const int ready = ::poll(waits, 3, PollTimeout());
     {
       const std::lock_guard<std::mutex> guard(lock_);
       if (stopped_) return;
-      if (unwritten_) WriteCurrent();
+      report_.Rewrite();
     }
     if (ready <= 0) {  // EINTR or a time-out: nothing else can fail here
       DeliverTermination();
       continue;
     }
-    if (waits[2].revents & POLLIN) TakeSignal();
+    if (waits[2].revents & POLLIN) termination_.Take();
     DeliverTermination();
     if ((waits[0].revents & POLLIN) == 0) continue;
     UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
@@ -223,27 +142,17 @@ void Dispatcher::Serve() {
 // Woken now and then while a record waits to be written or a stop to be delivered.
 int Dispatcher::PollTimeout() {
   const std::lock_guard<std::mutex> guard(lock_);
-  return unwritten_ || terminating_ ? kRewriteIntervalMs : -1;
-}
-
-void Dispatcher::TakeSignal() {
-  signalfd_siginfo signal {};
-  while (::read(termination_.get(), &signal, sizeof signal) == static_cast<ssize_t>(sizeof signal)) {
-    const std::lock_guard<std::mutex> guard(lock_);
-    terminating_ = true;
-  }
+  return report_.Unwritten() || termination_.Pending() ? kRewriteIntervalMs : -1;
 }
 
 // A stop for SIGTERM, once the service is past its start and not stopping already.
 void Dispatcher::DeliverTermination() {
+  std::uint32_t state = 0;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (!terminating_ || current_.currentState == kServiceStartPending) return;
-    terminating_ = false;
-    if (current_.currentState == kServiceStopPending || current_.currentState == kServiceStopped)
-      return;
+    state = report_.Current().currentState;
   }
-  CallHandler(kControlStop);
+  if (termination_.StopDue(state)) CallHandler(kControlStop);
 }
 
 void Dispatcher::ServeConnection(int connection) {
@@ -255,7 +164,7 @@ void Dispatcher::ServeConnection(int connection) {
   reply.answer = allowed ? CallHandler(request.control) : kAccessDenied;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    reply.status = current_;
+    reply.status = report_.Current();
   }
   channel::SendReply(connection, reply);
 }
@@ -277,33 +186,13 @@ std::uint32_t Dispatcher::CallHandler(std::uint32_t control) {
   return kSuccess;
 }
 
-// Call with the lock.
-Error Dispatcher::WriteCurrent() {
-  const Error error = WriteStatusRecord(statusFile_.get(), StatusRecord{self_, current_});
-  unwritten_ = error != kSuccess;
-  return error;
-}
-
-// The stopped record matters most: tried until written, within a limit.
-void Dispatcher::WriteFinal() {
-  const auto deadline = std::chrono::steady_clock::now() + kFinalWriteLimit;
-  for (;;) {
-    {
-      const std::lock_guard<std::mutex> guard(lock_);
-      if (!unwritten_ || WriteCurrent() == kSuccess) return;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kRewriteIntervalMs));
-  }
-}
-
 void Dispatcher::End() {
   const std::lock_guard<std::mutex> guard(lock_);
   active_ = false;
   listener_.reset();
   wake_.reset();
-  termination_.reset();
-  statusFile_.reset();
+  termination_.Close();
+  report_.Close();
   extended_ = nullptr;
   plain_ = nullptr;
 }
@@ -335,9 +224,8 @@ Error Dispatcher::Report(ServiceStatusHandle handle, const ServiceStatus& status
     // Gone before the record says stopped: a service started next cannot lose its new
     // socket to this one's clean-up.
     if (stopping) ::unlink(socketPath_.c_str());
-    current_ = status;
     // Kept when the write fails: Serve writes it again until it is in the file.
-    written = WriteCurrent();
+    written = report_.Write(status);
     if (stopping) {
       stopped_ = true;
       const std::uint64_t one = 1;
@@ -345,15 +233,9 @@ Error Dispatcher::Report(ServiceStatusHandle handle, const ServiceStatus& status
       if (written == kSuccess) deleteName = serviceName_;  // else the next look-up removes it
     }
   }
-  if (!deleteName.empty()) {
-    // The entry was deleted while the service ran; it goes now that it has stopped.
-    UniqueFd entries;
-    service_entry::Presence presence = service_entry::Presence::Absent;
-    if (service_files::LockFile(service_files::EntriesLockPath(), kFinalWriteLimit, entries) == kSuccess &&
-        service_entry::Find(deleteName, presence) == kSuccess &&
-        presence == service_entry::Presence::MarkedForDelete)
-      service_entry::Remove(deleteName);
-  }
+  // The entry was deleted while the service ran; it goes now that it has stopped.
+  if (!deleteName.empty())
+    service_registration::RemoveIfMarkedForDelete(deleteName, kFinalWriteLimit);
   return written;
 }
 

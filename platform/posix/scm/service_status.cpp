@@ -1,5 +1,5 @@
-// Status files overwritten in place, and processes recognised by their id, start time and boot.
-#include "platform/posix/service_status.h"
+// Status files: fixed-length records with a checksum, overwritten in place.
+#include "platform/posix/scm/service_status.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,65 +13,12 @@
 #include <string_view>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/scm/scm_internal.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
 
 namespace {
-
-// After the command name's closing parenthesis, the state is the first field, the thread
-// count the eighteenth and the start time the twentieth (fields 3, 20 and 22 of proc(5)).
-constexpr int kThreadsField = 17;
-constexpr int kStartTimeField = 19;
-
-bool ParseNumber(std::string_view value, std::uint64_t& number) {
-  number = 0;
-  for (const char digit : value) {
-    if (digit < '0' || digit > '9') return false;
-    number = number * 10 + static_cast<std::uint64_t>(digit - '0');
-  }
-  return !value.empty();
-}
-
-bool ReadSmallFile(const std::string& path, std::string& content, int& error) {
-  // No links, and no waiting on a FIFO that somebody put in a file's place.
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (!file) {
-    error = errno;
-    return false;
-  }
-  char buffer[1024];
-  ssize_t got = 0;
-  do got = ::pread(file.get(), buffer, sizeof buffer, 0);
-  while (got < 0 && errno == EINTR);
-  if (got < 0) {
-    error = errno;
-    return false;
-  }
-  content.assign(buffer, static_cast<std::size_t>(got));
-  return true;
-}
-
-bool ParseProcessStat(std::string_view stat, char& state, std::uint64_t& threads,
-                      std::uint64_t& startTime) {
-  // The command name may itself hold spaces and parentheses; the last ')' ends it.
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string_view::npos) return false;
-  std::string_view rest = stat.substr(close + 1);
-  for (int field = 0; field <= kStartTimeField; ++field) {
-    const std::size_t begin = rest.find_first_not_of(' ');
-    if (begin == std::string_view::npos) return false;
-    rest.remove_prefix(begin);
-    const std::size_t end = rest.find(' ');
-    const std::string_view value = rest.substr(0, end);
-    if (field == 0) state = value.front();
-    if (field == kThreadsField && !ParseNumber(value, threads)) return false;
-    if (field == kStartTimeField) return ParseNumber(value, startTime);
-    if (end == std::string_view::npos) return false;
-    rest.remove_prefix(end);
-  }
-  return false;
-}
 
 // FNV-1a: enough to tell a record from one that a concurrent write left half done.
 std::uint32_t Checksum(std::string_view text) {
@@ -126,40 +73,6 @@ ServiceStatus StoppedStatus(std::uint32_t exitCode) {
 }
 
 }  // namespace
-
-const std::string& CurrentBootId() {
-  static const std::string id = [] {
-    std::string text;
-    int error = 0;
-    if (!ReadSmallFile("/proc/sys/kernel/random/boot_id", text, error)) return std::string();
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text.find_first_of(" \n") == std::string::npos ? text : std::string();
-  }();
-  return id;
-}
-
-bool IdentifyProcess(std::int32_t pid, ProcessIdentity& identity) {
-  if (pid <= 0) return false;
-  std::string stat;
-  int error = 0;
-  if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", stat, error)) return false;
-  char state = 0;
-  std::uint64_t threads = 0;
-  std::uint64_t startTime = 0;
-  if (!ParseProcessStat(stat, state, threads, startTime)) return false;
-  // A zombie has ended; only its parent has not noticed yet. But a main thread that ended
-  // before the others reads as a zombie too, while they still run and hold the process's
-  // descriptors, its control socket among them.
-  if ((state == 'Z' || state == 'X' || state == 'x') && threads <= 1) return false;
-  identity = ProcessIdentity{pid, startTime, CurrentBootId()};
-  return true;
-}
-
-bool IsRunning(const ProcessIdentity& identity) {
-  ProcessIdentity now;
-  return identity.bootId == CurrentBootId() && IdentifyProcess(identity.pid, now) &&
-         now.startTime == identity.startTime;
-}
 
 Error OpenStatusFile(const std::string& path, UniqueFd& file) {
   UniqueFd opened(
@@ -219,7 +132,7 @@ Error CurrentStatus(const std::string& path, ServiceStatus& status) {
   if (read != kSuccess && read != kInvalidData) return read;
   if (read == kInvalidData ||
       (record.status.currentState != kServiceStopped && !IsRunning(record.process))) {
-    status = StoppedStatus(kProcessEndedUnexpectedly);
+    status = StoppedStatus(kProcessAborted);
     return kSuccess;
   }
   status = record.status;

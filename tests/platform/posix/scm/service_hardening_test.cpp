@@ -22,11 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/control_channel.h"
 #include "platform/posix/registry_store.h"
-#include "platform/posix/service_account.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/service_account.h"
 #include "platform/posix/state_dir.h"
-#include "tests/platform/posix/service_fixture.h"
+#include "tests/platform/posix/scm/service_fixture.h"
 #include "tests/support/test_env.h"
 
 extern char** environ;

@@ -1,10 +1,10 @@
-// Service entries as registry values, where Windows keeps them too.
-#include "platform/posix/service_entry.h"
+// Service registrations as registry values, where Windows keeps them too.
+#include "platform/posix/scm/service_registration.h"
 
-#include "platform/posix/service_files.h"
+#include "platform/posix/scm/service_files.h"
 #include "platform/registry.h"
 
-namespace platform::posix::service_entry {
+namespace platform::posix::service_registration {
 
 namespace {
 
@@ -155,6 +155,14 @@ Error Remove(const std::string& name) {
   return kSuccess;
 }
 
+void RemoveIfMarkedForDelete(const std::string& name, std::chrono::milliseconds wait) {
+  UniqueFd entries;
+  Presence presence = Presence::Absent;
+  if (service_files::LockFile(service_files::EntriesLockPath(), wait, entries) == kSuccess &&
+      Find(name, presence) == kSuccess && presence == Presence::MarkedForDelete)
+    Remove(name);
+}
+
 Error ListKeys(std::vector<std::string>& names) {
   RegistryKey services;
   const Error opened = RegistryKey::LocalMachine().Open(kServicesKey, kKeyRead, services);
@@ -166,4 +174,4 @@ Error ListKeys(std::vector<std::string>& names) {
   return services.ListSubkeys(names);
 }
 
-}  // namespace platform::posix::service_entry
+}  // namespace platform::posix::service_registration

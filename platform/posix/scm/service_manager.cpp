@@ -15,25 +15,23 @@
 #include <chrono>
 #include <new>
 
-#include "platform/posix/control_channel.h"
-#include "platform/posix/service_entry.h"
-#include "platform/posix/service_files.h"
-#include "platform/posix/service_launch.h"
-#include "platform/posix/service_status.h"
+#include "platform/posix/scm/control_channel.h"
+#include "platform/posix/scm/scm_internal.h"
+#include "platform/posix/scm/service_files.h"
+#include "platform/posix/scm/service_launch.h"
+#include "platform/posix/scm/service_registration.h"
+#include "platform/posix/scm/service_status.h"
 #include "platform/posix/state_dir.h"
 #include "platform/registry.h"
 
 namespace platform {
 
-namespace entry = posix::service_entry;
+namespace registration = posix::service_registration;
 namespace files = posix::service_files;
-using entry::Presence;
+using registration::Presence;
 
 namespace {
 
-constexpr Error kInvalidName = 123;
-constexpr Error kInvalidServiceControl = 1052;
-constexpr Error kServiceDisabled = 1058;
 // The longest a dispatcher may take to answer, and the longest any wait inside a call.
 constexpr std::chrono::milliseconds kAnswerTimeout{30000};
 constexpr std::size_t kMaxServiceName = 256;
@@ -43,8 +41,9 @@ constexpr std::uint32_t kServiceActive = 1;
 constexpr std::uint32_t kServiceInactive = 2;
 
 // The object behind a handle of either kind.
+enum class Kind { Manager, Service };
 struct ScmObject {
-  bool isService = false;
+  Kind kind = Kind::Manager;
   std::uint32_t access = 0;
   std::string name;  // services only: as the caller spelled it
 };
@@ -54,7 +53,8 @@ struct LockObject {
 };
 
 // Generic rights as Windows maps them for each kind of object.
-std::uint32_t MapGeneric(std::uint32_t access, bool service) {
+std::uint32_t MapGeneric(std::uint32_t access, Kind kind) {
+  const bool service = kind == Kind::Service;
   constexpr std::uint32_t kGenericRead = 0x80000000, kGenericWrite = 0x40000000,
                           kGenericExecute = 0x20000000, kGenericAll = 0x10000000,
                           kMaximumAllowed = 0x02000000;
@@ -67,12 +67,20 @@ std::uint32_t MapGeneric(std::uint32_t access, bool service) {
   return mapped;
 }
 
-const ScmObject* ObjectOf(void* handle, bool service) {
+const ScmObject* ObjectOf(void* handle, Kind kind) {
   const auto* object = static_cast<const ScmObject*>(handle);
-  return object != nullptr && object->isService == service ? object : nullptr;
+  return object != nullptr && object->kind == kind ? object : nullptr;
 }
 
 bool Allows(const ScmObject& object, std::uint32_t right) { return (object.access & right) == right; }
+
+// The object behind `handle` when it is of `kind` and was opened with `right`: 6 when the
+// handle is none or of the other kind, 5 when it lacks the right.
+Error Checked(void* handle, Kind kind, std::uint32_t right, const ScmObject*& object) {
+  object = ObjectOf(handle, kind);
+  if (object == nullptr) return kInvalidHandle;
+  return Allows(*object, right) ? kSuccess : kAccessDenied;
+}
 
 bool ValidName(const std::string& name) {
   return !name.empty() && name.size() <= kMaxServiceName &&
@@ -80,7 +88,7 @@ bool ValidName(const std::string& name) {
 }
 
 ScmObject* NewService(const std::string& name, std::uint32_t access) {
-  return new (std::nothrow) ScmObject{true, MapGeneric(access, true), name};
+  return new (std::nothrow) ScmObject{Kind::Service, MapGeneric(access, Kind::Service), name};
 }
 
 // The shorter of a call's own limit and the caller's, but never shorter than a request on
@@ -104,8 +112,9 @@ bool HasStopped(const std::string& name) {
 // The entry's presence; an entry marked for deletion whose service has stopped since
 // (killed, so that it could not remove the entry itself) goes now. Call with the entries lock.
 Error LookLocked(const std::string& name, Presence& presence) {
-  if (const Error error = entry::Find(name, presence)) return error;
-  if (presence == Presence::MarkedForDelete && HasStopped(name) && entry::Remove(name) == kSuccess)
+  if (const Error error = registration::Find(name, presence)) return error;
+  if (presence == Presence::MarkedForDelete && HasStopped(name) &&
+      registration::Remove(name) == kSuccess)
     presence = Presence::Absent;
   return kSuccess;
 }
@@ -113,7 +122,7 @@ Error LookLocked(const std::string& name, Presence& presence) {
 // The same without the entries lock held: it is taken only to remove such an entry, and a
 // look that cannot take it (a store that cannot be written) sees the entry as marked.
 Error Look(const std::string& name, std::uint32_t limitMs, Presence& presence) {
-  if (const Error error = entry::Find(name, presence)) return error;
+  if (const Error error = registration::Find(name, presence)) return error;
   if (presence != Presence::MarkedForDelete || !HasStopped(name)) return kSuccess;
   posix::UniqueFd entries;
   if (LockEntries(limitMs, entries) != kSuccess) return kSuccess;
@@ -142,7 +151,7 @@ Error AcceptsControl(const ServiceStatus& status, std::uint32_t control) {
   else if (control == kControlPause || control == kControlContinue) needed = kServiceAcceptPauseContinue;
   else if (control == 6) needed = kAcceptParamChange;
   else if (control >= 7 && control <= 10) needed = kAcceptNetBindChange;
-  return (status.controlsAccepted & needed) == needed ? kSuccess : kInvalidServiceControl;
+  return (status.controlsAccepted & needed) == needed ? kSuccess : posix::kInvalidServiceControl;
 }
 
 }  // namespace
@@ -162,18 +171,20 @@ Error ServiceManager::Connect(std::uint32_t access) {
   // not created: a store that cannot be written can still be queried.
   if (const Error error = posix::CheckStateDirectory()) return error;
   RegistryKey services;
-  const Error opened = RegistryKey::LocalMachine().Open(entry::kServicesKey, kKeyRead, services);
+  const Error opened =
+      RegistryKey::LocalMachine().Open(registration::kServicesKey, kKeyRead, services);
   if (opened != kSuccess && opened != kFileNotFound) return opened;
-  auto* object = new (std::nothrow) ScmObject{false, MapGeneric(access, false), {}};
+  auto* object =
+      new (std::nothrow) ScmObject{Kind::Manager, MapGeneric(access, Kind::Manager), {}};
   if (object == nullptr) return kNotEnoughMemory;
   handle_.reset(object);
   return kSuccess;
 }
 
 Error ServiceManager::Lock(ServiceDatabaseLock& lock) const {
-  const ScmObject* manager = ObjectOf(handle_.get(), false);
-  if (manager == nullptr) return kInvalidHandle;
-  if (!Allows(*manager, kScManagerLock)) return kAccessDenied;
+  const ScmObject* manager = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Manager, kScManagerLock, manager))
+    return error;
   auto* object = new (std::nothrow) LockObject;
   if (object == nullptr) return kNotEnoughMemory;
   if (const Error error =
@@ -188,10 +199,10 @@ Error ServiceManager::Lock(ServiceDatabaseLock& lock) const {
 Error ServiceManager::CreateService(const std::string& name, const ServiceConfig& config,
                                     const std::string& /*password*/, std::uint32_t access,
                                     Service& service) const {
-  const ScmObject* manager = ObjectOf(handle_.get(), false);
-  if (manager == nullptr) return kInvalidHandle;
-  if (!Allows(*manager, kScManagerCreateService)) return kAccessDenied;
-  if (!ValidName(name)) return kInvalidName;
+  const ScmObject* manager = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Manager, kScManagerCreateService, manager))
+    return error;
+  if (!ValidName(name)) return posix::kInvalidName;
   if (config.binaryPathName.empty() || config.startType > kServiceDisabledStart ||
       config.errorControl > 3 || (config.serviceType & kServiceWin32) == 0)
     return kInvalidParameter;
@@ -212,7 +223,7 @@ Error ServiceManager::CreateService(const std::string& name, const ServiceConfig
   ScmObject* object = NewService(name, access);
   if (object == nullptr) return kNotEnoughMemory;
   files::RemoveServiceFiles(name);  // a status left by an earlier service of this name
-  if (const Error error = entry::Write(name, stored)) {
+  if (const Error error = registration::Write(name, stored)) {
     delete object;
     return error;
   }
@@ -222,8 +233,9 @@ Error ServiceManager::CreateService(const std::string& name, const ServiceConfig
 
 Error ServiceManager::OpenService(const std::string& name, std::uint32_t access,
                                   Service& service) const {
-  if (ObjectOf(handle_.get(), false) == nullptr) return kInvalidHandle;
-  if (!ValidName(name)) return kInvalidName;
+  const ScmObject* manager = nullptr;  // opening a service asks for no right of the manager
+  if (const Error error = Checked(handle_.get(), Kind::Manager, 0, manager)) return error;
+  if (!ValidName(name)) return posix::kInvalidName;
   Presence presence = Presence::Absent;
   if (const Error error = Look(name, waitLimitMs_, presence)) return error;
   if (presence == Presence::Absent) return kServiceDoesNotExist;
@@ -237,17 +249,17 @@ Error ServiceManager::OpenService(const std::string& name, std::uint32_t access,
 Error ServiceManager::EnumerateServices(std::uint32_t type, std::uint32_t state,
                                         std::vector<ServiceStatusEntry>& services) const {
   services.clear();
-  const ScmObject* manager = ObjectOf(handle_.get(), false);
-  if (manager == nullptr) return kInvalidHandle;
-  if (!Allows(*manager, kScManagerEnumerateService)) return kAccessDenied;
+  const ScmObject* manager = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Manager, kScManagerEnumerateService, manager))
+    return error;
   if (state < kServiceActive || state > kServiceStateAll) return kInvalidParameter;
   std::vector<std::string> names;
-  if (const Error error = entry::ListKeys(names)) return error;
+  if (const Error error = registration::ListKeys(names)) return error;
   for (const std::string& name : names) {
     Presence presence = Presence::Absent;
     ServiceConfig config;
     if (Look(name, waitLimitMs_, presence) != kSuccess || presence == Presence::Absent ||
-        entry::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
+        registration::Read(name, config) != kSuccess || (config.serviceType & type) == 0)
       continue;
     ServiceStatusEntry found{name, config.displayName, {}};
     if (posix::CurrentStatus(files::StatusPath(name), found.status) != kSuccess) continue;
@@ -261,9 +273,9 @@ Error ServiceManager::EnumerateServices(std::uint32_t type, std::uint32_t state,
 // --- One service ---
 
 Error Service::Start() const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
-  if (service == nullptr) return kInvalidHandle;
-  if (!Allows(*service, kServiceStart)) return kAccessDenied;
+  const ScmObject* service = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Service, kServiceStart, service))
+    return error;
   // One start at a time: a second starter waits, then finds the service running.
   posix::UniqueFd starting;
   if (const Error error = files::LockFile(files::StartLockPath(service->name),
@@ -277,8 +289,8 @@ Error Service::Start() const {
   if (const Error error = LookLocked(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
   ServiceConfig config;
-  if (const Error error = entry::Read(service->name, config)) return error;
-  if (config.startType == kServiceDisabledStart) return kServiceDisabled;
+  if (const Error error = registration::Read(service->name, config)) return error;
+  if (config.startType == kServiceDisabledStart) return posix::kServiceDisabled;
   ServiceStatus status;
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
     return error;
@@ -291,7 +303,8 @@ Error Service::Start() const {
 }
 
 Error Service::Control(std::uint32_t control, ServiceStatus& status) const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
+  // The handle is checked before the control: 6 comes before 87.
+  const ScmObject* service = ObjectOf(handle_.get(), Kind::Service);
   if (service == nullptr) return kInvalidHandle;
   std::uint32_t right = 0;
   if (const Error error = RightForControl(control, right)) return error;
@@ -316,24 +329,23 @@ Error Service::Control(std::uint32_t control, ServiceStatus& status) const {
 }
 
 Error Service::QueryStatus(ServiceStatus& status) const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
-  if (service == nullptr) return kInvalidHandle;
-  if (!Allows(*service, kServiceQueryStatus)) return kAccessDenied;
+  const ScmObject* service = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Service, kServiceQueryStatus, service))
+    return error;
   return posix::CurrentStatus(files::StatusPath(service->name), status);
 }
 
 Error Service::QueryConfig(ServiceConfig& config) const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
-  if (service == nullptr) return kInvalidHandle;
-  if (!Allows(*service, kServiceQueryConfig)) return kAccessDenied;
-  const Error error = entry::Read(service->name, config);
+  const ScmObject* service = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Service, kServiceQueryConfig, service))
+    return error;
+  const Error error = registration::Read(service->name, config);
   return error == kFileNotFound ? kServiceMarkedForDelete : error;
 }
 
 Error Service::Delete() const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
-  if (service == nullptr) return kInvalidHandle;
-  if (!Allows(*service, kDelete)) return kAccessDenied;
+  const ScmObject* service = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Service, kDelete, service)) return error;
   posix::UniqueFd entries;
   if (const Error error = LockEntries(waitLimitMs_, entries)) return error;
   Presence presence = Presence::Absent;
@@ -343,18 +355,18 @@ Error Service::Delete() const {
   if (const Error error = posix::CurrentStatus(files::StatusPath(service->name), status))
     return error;
   // A running service keeps its entry until it stops; its dispatcher then removes it.
-  if (status.currentState != kServiceStopped) return entry::MarkForDelete(service->name);
-  return entry::Remove(service->name);
+  if (status.currentState != kServiceStopped) return registration::MarkForDelete(service->name);
+  return registration::Remove(service->name);
 }
 
 Error Service::SetDescription(const std::string& description) const {
-  const ScmObject* service = ObjectOf(handle_.get(), true);
-  if (service == nullptr) return kInvalidHandle;
-  if (!Allows(*service, kServiceChangeConfig)) return kAccessDenied;
+  const ScmObject* service = nullptr;
+  if (const Error error = Checked(handle_.get(), Kind::Service, kServiceChangeConfig, service))
+    return error;
   Presence presence = Presence::Absent;
-  if (const Error error = entry::Find(service->name, presence)) return error;
+  if (const Error error = registration::Find(service->name, presence)) return error;
   if (presence != Presence::Installed) return kServiceMarkedForDelete;
-  return entry::WriteDescription(service->name, description);
+  return registration::WriteDescription(service->name, description);
 }
 
 }  // namespace platform

@@ -32,8 +32,4 @@ void RemoveServiceFiles(std::string_view service);
 // refused with 1921). Waits up to `wait` for another holder to let go, then fails with 1055.
 Error LockFile(const std::string& path, std::chrono::milliseconds wait, UniqueFd& lock);
 
-// Service names and their comparison: ASCII letters without regard to case.
-std::string LowerCase(std::string_view text);
-bool SameName(std::string_view a, std::string_view b);
-
 }  // namespace platform::posix::service_files
