@@ -42,11 +42,18 @@ std::string NextDueText(const Task& task, std::int64_t now) {
 
 // The service looks for the executable named in the full command; the name is shown only
 // where the masked command names the same one, so that no secret can come out through it.
-std::string RunningText(const Task& task) {
+// A program that runs has run at most since the task's last start, which the service
+// records as it starts it; that time is shown beside it.
+std::string RunningText(const Task& task, std::int64_t now) {
   const std::string name = ExecutableNameOf(task.RunCommand);
-  const std::string answer = IsProcessRunning(name) ? "yes" : "no";
+  const bool running = IsProcessRunning(name);
+  std::string answer = running ? "yes" : "no";
   const std::string shown = ExecutableNameOf(task.DisplayCommand);
-  if (shown == name && shown != task.DisplayCommand) return answer + " (" + shown + ")";
+  if (shown == name && shown != task.DisplayCommand) answer += " (" + shown + ")";
+  if (running && task.LastRun != 0 && now >= task.LastRun &&
+      now - task.LastRun < std::int64_t{1} << 40)
+    answer += ", for " + FormatDuration(static_cast<std::uint64_t>(now - task.LastRun) * 1000) +
+              " since its last start";
   return answer;
 }
 
@@ -88,7 +95,7 @@ void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std
     Field(out, "Result:", result);
   Field(out, "Next due:", NextDueText(task, now));
   Field(out, "ForceKill:", task.ForceKill ? "true" : "false");
-  Field(out, "Running:", RunningText(task));
+  Field(out, "Running:", RunningText(task, now));
 }
 
 }  // namespace

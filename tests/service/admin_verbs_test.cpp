@@ -240,6 +240,11 @@ TEST_F(AdminVerbsTest, TasksShowsTheTimeLimitAndTheLastResultWhereThereAreAny) {
                      "</Task>");
   Write("c.xml", std::string("<Task><Name>Open</Name><Command>c.exe</Command>") +
                      "<TimeLimitSeconds>0</TimeLimitSeconds>" + schedule + "</Task>");
+  // Its command is this test program's own name, which runs now, since its last start.
+  const std::string self = platform::ProgramPath().substr(
+      platform::ProgramPath().rfind(platform::PathSeparator()) + 1);
+  Write("d.xml", "<Task><Name>Self</Name><Command>" + self + "</Command>" + schedule + "</Task>");
+  testsupport::PutString(kProgramKey + "\\Self", "LastRun", std::to_string(clock.Now() - 200));
   ASSERT_EQ(Tasks(), 0);
   const std::string text = out.str();
   const auto block = [&](const char* file) {
@@ -253,6 +258,9 @@ TEST_F(AdminVerbsTest, TasksShowsTheTimeLimitAndTheLastResultWhereThereAreAny) {
   EXPECT_EQ(block("b.xml").find("Result:"), std::string::npos) << text;
   EXPECT_EQ(block("c.xml").find("Time limit:"), std::string::npos) << text;
   EXPECT_NE(block("c.xml").find("  Result:     time limit\n"), std::string::npos) << text;
+  EXPECT_NE(block("d.xml").find("  Running:    yes, for 3 min 20 s since its last start"),
+            std::string::npos) << text;
+  EXPECT_TRUE(block("a.xml").ends_with("\n  Running:    no")) << text;
 }
 
 // A stored LastRun may be any 64-bit number; the next due time saturates as the due test does.
