@@ -21,8 +21,7 @@ failed_tests_output() {
 
 tsan_reports=build/native-tsan/tsan-reports
 
-# ThreadSanitizer's reports that went to files (cmake/tsan_default_options.cpp), at most 60
-# lines each.
+# ThreadSanitizer's reports, at most 60 lines each.
 tsan_reports_output() {
   local report
   for report in "$tsan_reports"/*; do
@@ -32,8 +31,8 @@ tsan_reports_output() {
   done
 }
 
-# Every test under ThreadSanitizer; a report stops the process that made it, and fails the
-# step also when it went to a file, as those of a service started by our control manager do.
+# Every test under ThreadSanitizer. Every program of that build writes its reports to files
+# (cmake/tsan_default_options.cpp), wherever its standard error goes; any file fails the step.
 tsan_tests() {
   local runner=() status=0
   # GCC 12's ThreadSanitizer needs the address layout of at most 28 random bits in mmap
@@ -46,8 +45,8 @@ tsan_tests() {
   fi
   # A failed list left by an earlier run would stand for this one when only a report fails it.
   rm -f "$tsan_reports"/* build/native-tsan/Testing/Temporary/LastTestsFailed.log
-  # The first report ends its process (exit 66), so the test fails where the race was; a
-  # deadlock report shows where both locks were taken.
+  # The first report also ends its process (exit 66), so that the test fails where the race
+  # was; a deadlock report shows where both locks were taken.
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     "${runner[@]}" ctest --preset native-tsan -j"$jobs" || status=1
   if compgen -G "$tsan_reports/*" >/dev/null; then
