@@ -18,6 +18,11 @@ function(hvs_target_defaults target)
       $<$<CONFIG:Release>:-ffunction-sections -fdata-sections>)
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  # In a ThreadSanitizer build each program says where its reports go.
+  get_target_property(type ${target} TYPE)
+  if(TARGET hvs_tsan_options AND type STREQUAL "EXECUTABLE")
+    target_link_libraries(${target} PRIVATE hvs_tsan_options)
+  endif()
 endfunction()
 
 # A library of the project: one per folder.

@@ -49,6 +49,12 @@ std::size_t WatcherThreads::Threads() const {
   return threads_;
 }
 
+std::size_t WatcherThreads::UnfinishedJobs() const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  // Each waiting job is still counted among the idle threads, by the thread it went to.
+  return threads_ - idle_ + waitingJobs_.size();
+}
+
 void WatcherThreads::Serve(std::function<void()> job) {
   for (;;) {
     job();

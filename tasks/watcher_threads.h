@@ -36,6 +36,9 @@ class WatcherThreads {
   std::size_t IdleThreads() const;
   // Threads that run a job or wait for one; one that has ended no longer counts.
   std::size_t Threads() const;
+  // Jobs handed to Run that have not returned yet, those not yet taken up included. Once
+  // it reads 0, whatever the jobs did happened before the read.
+  std::size_t UnfinishedJobs() const;
 
  private:
   // A thread's life: its first job, then every job handed to it while it waits.

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tasks/stop_event.h"
+#include "tasks/watcher_threads.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
 #include "tests/support/registry_tree.h"
@@ -53,6 +54,11 @@ TaskFixture::TaskFixture() : startsDirectory_(program / "starts") {
 }
 
 TaskFixture::~TaskFixture() {
+  // No watcher may outlive its test while it starts a process: the next test changes the
+  // environment that the start reads. At the stop every watcher lets go of its process.
+  SetStopEvent();
+  EXPECT_TRUE(Eventually([] { return WatcherThreads::Shared().UnfinishedJobs() == 0; }))
+      << "a watcher still runs at the end of the test";
   context.reset();
   CloseStopEvent();
   testsupport::UnsetEnv("HVS_TEST_CHILD_ROLE");

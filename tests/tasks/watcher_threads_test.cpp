@@ -74,5 +74,23 @@ TEST(WatcherThreadsTest, AThreadWithoutAJobForItsIdleLifetimeEndsAndIsNoLongerCo
   }
 }
 
+// A job counts from Run until it has returned, also while it waits to be taken up by the
+// thread it was handed to.
+TEST(WatcherThreadsTest, UnfinishedJobsCountsEveryJobFromItsRunUntilItReturns) {
+  static WatcherThreads* const longLived = new WatcherThreads(1h);  // as above
+  WatcherThreads& threads = *longLived;
+  EXPECT_EQ(threads.UnfinishedJobs(), 0u);
+  // The first job goes to a new thread, the second to the same thread waiting for one.
+  for (int job = 0; job < 2; ++job) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    threads.Run([released] { released.wait(); });
+    EXPECT_EQ(threads.UnfinishedJobs(), 1u) << job;
+    release.set_value();
+    EXPECT_TRUE(Eventually([&] { return threads.UnfinishedJobs() == 0; })) << job;
+    EXPECT_EQ(threads.Threads(), 1u) << job;
+  }
+}
+
 }  // namespace
 }  // namespace hvs::tasktest
