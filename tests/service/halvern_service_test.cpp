@@ -9,6 +9,7 @@
 
 #include "service/halvern_service.h"
 #include "tasks/stop_event.h"
+#include "tasks/watcher_threads.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_role.h"
 #include "tests/support/fake_clock.h"
@@ -109,6 +110,11 @@ class MainLoopTest : public ::testing::Test {
     platform::CreateDirectory(program / "Config");
   }
   ~MainLoopTest() override {
+    // No watcher may outlive its test while it starts a process: a later test changes the
+    // environment that the start reads. Each test ends the processes of its tasks.
+    EXPECT_TRUE(testsupport::Eventually(
+        [] { return WatcherThreads::Shared().UnfinishedJobs() == 0; }))
+        << "a watcher still runs at the end of the test";
     CloseStopEvent();
     testsupport::DeleteRegistryTree("SOFTWARE\\Sorvane");
   }
