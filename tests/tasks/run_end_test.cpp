@@ -20,10 +20,6 @@ const std::string kTaskKey = "SOFTWARE\\Sorvane\\HVS\\";
 
 class RunEndTest : public TaskFixture {
  protected:
-  std::string Stored(const std::string& task, const std::string& name) {
-    std::string bytes;
-    return testsupport::ReadRawValue(kTaskKey + task, name, bytes) ? bytes : "<absent>";
-  }
   // A "tree" program whose child is a "sleep" program; returns the tree's command.
   std::string TreeWithSleeper(std::string& sleeper, std::string* tree = nullptr) {
     const std::string path = NewProgram("tree");
@@ -34,7 +30,7 @@ class RunEndTest : public TaskFixture {
   }
   // Whole seconds stored as "LastDuration".
   int StoredSeconds(const std::string& task) {
-    const std::string text = Stored(task, "LastDuration");
+    const std::string text = StoredValue(task, "LastDuration");
     return text.find_first_not_of("0123456789") == std::string::npos && !text.empty()
                ? std::stoi(text)
                : -1;
@@ -90,9 +86,9 @@ TEST_F(RunEndTest, EachEndIsLoggedAfterTheStartAndRecordedAsTheLastResult) {
     EXPECT_EQ(Timeless(MessagesSince(mark)),
               (std::vector<std::string>{"Task '" + c.name + "' run by command: " + c.command,
                                         "Task '" + c.name + "' " + c.line}));
-    EXPECT_EQ(Stored(c.name, "LastResult"), "<absent>") << "recorded by the service thread";
+    EXPECT_EQ(StoredValue(c.name, "LastResult"), "<absent>") << "recorded by the service thread";
     task->RecordEndedRun();
-    EXPECT_EQ(Stored(c.name, "LastResult"), c.result);
+    EXPECT_EQ(StoredValue(c.name, "LastResult"), c.result);
     // A time limit of a second ends the run after it; the others end at once.
     const int seconds = StoredSeconds(c.name);
     EXPECT_GE(seconds, c.timeLimit == 1 ? 1 : 0) << c.name;
@@ -121,7 +117,7 @@ TEST_F(RunEndTest, AtTheStopAForceKillRunEndsWholeAndAnotherRunsOn) {
                                  ? "Task 'Killed' was ended by the service stop after <t>."
                                  : "Task 'Left' is still running as the service stops and is left running.";
     EXPECT_EQ(Timeless(MessagesSince(mark)), std::vector<std::string>{line});
-    EXPECT_EQ(Stored(name, "LastResult"), forceKill ? "ended at stop" : "<absent>");
+    EXPECT_EQ(StoredValue(name, "LastResult"), forceKill ? "ended at stop" : "<absent>");
     if (forceKill) {
       EXPECT_TRUE(Eventually([&] { return !testsupport::ProcessIdRuns(child); }));
     } else {

@@ -131,6 +131,12 @@ std::vector<std::string> TaskFixture::LogMessages() const {
   return testsupport::LogMessages(platform::JoinPath(context->LogsDirectory(), "HVS.Log"));
 }
 
+std::string TaskFixture::StoredValue(const std::string& task, const std::string& name) {
+  std::string bytes;
+  return testsupport::ReadRawValue("SOFTWARE\\Sorvane\\HVS\\" + task, name, bytes) ? bytes
+                                                                                  : "<absent>";
+}
+
 std::vector<std::string> TaskFixture::Timeless(std::vector<std::string> messages) {
   for (std::string& message : messages) {
     const std::size_t after = message.rfind(" after ");

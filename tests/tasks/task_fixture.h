@@ -52,6 +52,9 @@ class TaskFixture : public ::testing::Test {
   // Waits until the task's watcher has let go of its process.
   static bool Finished(const Task& task);
 
+  // Value `name` of the task's key below SOFTWARE\Sorvane\HVS as stored; "<absent>" when none.
+  static std::string StoredValue(const std::string& task, const std::string& name);
+
   // The messages of HVS.Log in order, without their stamps.
   std::vector<std::string> LogMessages() const;
   // Messages logged from now on are those after this mark.

@@ -17,10 +17,6 @@ const std::string kDatabaseKey = "SOFTWARE\\Sorvane\\Meridel Server\\Database";
 
 class TaskRunTest : public TaskFixture {
  protected:
-  std::string StoredValue(const std::string& task, const std::string& name) {
-    std::string bytes;
-    return testsupport::ReadRawValue(kTaskKey + task, name, bytes) ? bytes : "<absent>";
-  }
   // The ticks of the main loop from `from` to `to`, each running the task when due.
   void Tick(Task& task, std::int64_t from, std::int64_t to) {
     for (std::int64_t now = from; now <= to; ++now) {
