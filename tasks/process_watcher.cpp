@@ -8,9 +8,7 @@
 #include <string>
 
 #include "context/service_context.h"
-#include "platform/error_text.h"
 #include "platform/manual_reset_event.h"
-#include "platform/process.h"
 #include "tasks/run_to_end.h"
 #include "tasks/running_elsewhere.h"
 #include "tasks/stop_event.h"
