@@ -2,6 +2,7 @@
 #include "context/service_context.h"
 
 #include "platform/files.h"
+#include "platform/strings.h"
 
 namespace hvs {
 
@@ -54,6 +55,10 @@ ServiceContext::ServiceContext(std::string programDirectory,
       log_(DivertedLog(*this, clock, std::move(sink))),
       settings_(log_, platform::RegistryKey::LocalMachine(), SettingsStore::Access::kReadOnly),
       variables_(settings_, log_) {}
+
+void ServiceContext::ReadDefaultTimeLimit() {
+  defaultTimeLimitSeconds_ = platform::AtoiValue(settings_.GetString("TaskTimeLimit", "0"));
+}
 
 std::string ServiceContext::LogsDirectory() const {
   return platform::JoinPath(programDirectory_, kLogsName);

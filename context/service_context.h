@@ -50,9 +50,11 @@ class ServiceContext {
                    const std::vector<std::string>& strings) const {
     if (eventReporter_) eventReporter_(type, eventId, strings);
   }
-  // The time limit of a task whose file gives none ("TaskTimeLimit"); 0 or less: none.
+  // The time limit of a task whose file gives none; 0 or less: none. 0 until read.
   std::int32_t defaultTimeLimitSeconds() const { return defaultTimeLimitSeconds_; }
-  void setDefaultTimeLimitSeconds(std::int32_t seconds) { defaultTimeLimitSeconds_ = seconds; }
+  // Takes the default time limit from the program key's "TaskTimeLimit", which a store that
+  // may write creates as "0" (no limit) when it is absent, as "LoadTaskInterval".
+  void ReadDefaultTimeLimit();
 
  private:
   // Member order is construction order; each part outlives those that refer to it.

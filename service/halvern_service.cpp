@@ -73,8 +73,7 @@ void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
   // Read once: a change takes effect at the next start of the service.
   const std::int32_t interval =
       platform::AtoiValue(context.settings().GetString("LoadTaskInterval", "60"));
-  context.setDefaultTimeLimitSeconds(
-      platform::AtoiValue(context.settings().GetString("TaskTimeLimit", "0")));
+  context.ReadDefaultTimeLimit();
 
   TaskCatalogue catalogue(context);
   catalogue.Reload();

@@ -72,8 +72,7 @@ int RunTaskOnce(const std::string& programDirectory, const std::string& name, st
                       EscapePercent(task.Name).c_str());
     return kRunRefused;
   }
-  context.setDefaultTimeLimitSeconds(
-      platform::AtoiValue(context.settings().GetString("TaskTimeLimit", "0")));
+  context.ReadDefaultTimeLimit();
   console.LogFormat("Task '%s' run by command: %s", EscapePercent(task.Name).c_str(),
                     EscapePercent(task.CommandToShow()).c_str());
   out.flush();

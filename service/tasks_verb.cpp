@@ -114,9 +114,7 @@ int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostre
     return 0;
   }
   out << "Task files in " << config << " (times are local):\n";
-  ServiceContext& context = loader.context();
-  context.setDefaultTimeLimitSeconds(
-      platform::AtoiValue(context.settings().GetString("TaskTimeLimit", "0")));
+  loader.context().ReadDefaultTimeLimit();
   const std::int64_t now = clock.Now();
   for (const platform::FileEntry& file : files) {
     out << "\n";

@@ -9,9 +9,9 @@ namespace hvs {
 
 namespace {
 
-std::string SignalText(int signal) {
+std::string SignalNameOrUnknown(int signal) {
   const std::string name = platform::SignalName(signal);
-  return std::to_string(signal) + " (" + (name.empty() ? "unknown" : name) + ")";
+  return name.empty() ? "unknown" : name;
 }
 
 }  // namespace
@@ -60,7 +60,9 @@ std::string ErrorText(platform::Error error) {
 std::string RunOutcome::ResultText() const {
   switch (end) {
     case End::kExited: return "exit code " + ExitCodeText(status.code);
-    case End::kSignalled: return "signal " + SignalText(status.signal);
+    case End::kSignalled:
+      return "signal " + std::to_string(status.signal) + " (" +
+             SignalNameOrUnknown(status.signal) + ")";
     case End::kTimeLimit: return "time limit";
     case End::kStopped: return "ended at stop";
     case End::kNotStarted: return "not started: " + ErrorText(error);
@@ -77,12 +79,10 @@ void RunOutcome::LogEnd(LogFile& log, const std::string& escapedName) const {
       log.LogFormat("Task '%s' finished with exit code %s after %s.", name,
                     ExitCodeText(status.code).c_str(), took.c_str());
       return;
-    case End::kSignalled: {
-      const std::string signalName = platform::SignalName(status.signal);
+    case End::kSignalled:
       log.LogFormat("Task '%s' was ended by signal %d (%s) after %s.", name, status.signal,
-                    signalName.empty() ? "unknown" : signalName.c_str(), took.c_str());
+                    SignalNameOrUnknown(status.signal).c_str(), took.c_str());
       return;
-    }
     case End::kTimeLimit:
       log.LogFormat("Task '%s' exceeded its time limit of %s and was ended after %s.", name,
                     FormatDuration(static_cast<std::uint64_t>(timeLimitSeconds) * 1000).c_str(),

@@ -67,6 +67,7 @@ void Task::Run() {
   // The watcher would refuse anyway; asking first spares the registry reads of the
   // refresh, and a substitution's complaints, at every tick while the process runs.
   if (watcher.IsRunning()) return;
+  // A watch may have ended since this tick recorded the ended runs; the start replaces it.
   RecordEndedRun();
 
   // The run's registry reads (variables, ShowFullCommand, the task's key before LastRun is
