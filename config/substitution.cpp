@@ -9,7 +9,6 @@ namespace {
 
 constexpr char kMarker = '%';
 constexpr std::string_view kBlank = "<BLANK>";
-constexpr std::string_view kMasked = "*****";
 
 // Holds one nesting level of Substitute for its lifetime, exceptions included.
 class Nesting {
@@ -111,7 +110,7 @@ void VariableTable::AppendReference(const std::string& name, std::string& result
   // A computed value is stored expanded, secrets and all: the log takes its masked form.
   const bool computed = definition != definitions_.end() && definition->second.keyPath.empty();
   const std::string shown = computed ? DisplayValue(name) : std::string();
-  display += secret ? kMasked : computed ? std::string_view(shown) : std::string_view(stored);
+  display += secret ? kMaskedText : computed ? std::string_view(shown) : std::string_view(stored);
   if (!TakeFromBudget(stored.size())) {
     result += reference;
     if (masked != nullptr) *masked += reference;
@@ -119,7 +118,7 @@ void VariableTable::AppendReference(const std::string& name, std::string& result
     // A secret is never expanded. A computed value is expanded already: expanding it again
     // would read a "%" of the values in it (a password's) as a reference, and log its tail.
     result += stored;
-    if (masked != nullptr) *masked += secret ? kMasked : std::string_view(shown);
+    if (masked != nullptr) *masked += secret ? kMaskedText : std::string_view(shown);
   } else {
     std::string nestedMasked;
     result += ExpandAs(value->first, stored, masked != nullptr ? &nestedMasked : nullptr);

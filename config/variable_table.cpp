@@ -96,6 +96,21 @@ std::string VariableTable::DisplayValue(const std::string& name) const {
   return shown != displayValues_.end() ? shown->second : std::string();
 }
 
+std::vector<std::pair<std::string, std::string>> VariableTable::MaskedValues() const {
+  std::vector<std::pair<std::string, std::string>> masked;
+  for (const auto& [name, definition] : definitions_) {
+    const auto value = values_.find(name);
+    if (value == values_.end() || value->second.empty()) continue;
+    if (definition.secret) {
+      masked.emplace_back(value->second, std::string(kMaskedText));
+    } else if (definition.keyPath.empty()) {
+      std::string shown = DisplayValue(name);
+      if (shown != value->second) masked.emplace_back(value->second, std::move(shown));
+    }
+  }
+  return masked;
+}
+
 void VariableTable::Resolve(const std::string& name, const VariableDefinition& definition) {
   std::string value;
   if (definition.keyPath.empty()) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/settings_store.h"
@@ -29,6 +30,9 @@ struct VariableDefinition {
 // expansions included (twice the longest command line Windows accepts). Stored values can
 // refer to each other many times over, so their expansion may otherwise grow exponentially.
 inline constexpr std::size_t kMaxExpandedBytes = 64 * 1024;
+
+// What the log shows in place of a secret.
+inline constexpr std::string_view kMaskedText = "*****";
 
 // Names map to definitions and to current values; both compare names byte by byte, so
 // names are case-sensitive. Only reads the registry. Used from the service thread only.
@@ -58,6 +62,10 @@ class VariableTable {
   // ("SOAPURL" through "LMHTTP") stays hidden. Empty for other names and before the value
   // is formed.
   std::string DisplayValue(const std::string& name) const;
+  // Each value that the display form hides, with what it shows instead: every secret's
+  // value with "*****", and every computed value that differs from its display form with
+  // that form. Empty values are left out.
+  std::vector<std::pair<std::string, std::string>> MaskedValues() const;
 
  private:
   // `name` is a key of definitions_ (it is kept as a view while the value is formed).

@@ -44,6 +44,21 @@ std::string FormatStamp(const std::tm& local, const platform::ZoneInformation* z
   return FormatTime(local, "%a, %d %b %Y %X") + " " + FormatZoneOffset(zone);
 }
 
+std::string ShowControlCharacters(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) shown += c;
+    else if (c == '\r') shown += "\\r";
+    else if (c == '\n') shown += "\\n";
+    else if (c == '\t') shown += "\\t";
+    else shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+  }
+  return shown;
+}
+
 std::string EchoText(std::string_view line) {
   std::string shown;
   shown.reserve(line.size());

@@ -76,6 +76,10 @@ class LogFile {
 std::string FormatZoneOffset(const platform::ZoneInformation* zone);
 // "%a, %d %b %Y %X" of `local`, a blank, and the zone offset.
 std::string FormatStamp(const std::tm& local, const platform::ZoneInformation* zone);
+// `text` with each control character shown as an escape ("\r", "\n", "\t", "\x1b"), so
+// that a text from outside stays on its line and cannot steer a terminal.
+std::string ShowControlCharacters(std::string_view text);
+
 // What the console shows of a line: each "%%" as one "%".
 std::string EchoText(std::string_view line);
 

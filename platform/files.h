@@ -31,6 +31,7 @@ struct FileEntry {
   bool isDirectory = false;
   FileTime creationTime = 0;  // where the file system has no birth time: the last write
   FileTime lastWriteTime = 0;
+  std::uint64_t size = 0;  // in bytes; 0 for a directory
 };
 
 // Lists the entries of one directory that match `pattern` = directory + separator +
@@ -55,6 +56,21 @@ Error RemoveFile(const std::string& path);
 namespace detail {
 void CloseFile(std::intptr_t file) noexcept;
 }
+
+// A file written from its start, replacing what it held. Other programs may read it
+// meanwhile (on Windows also rename or delete it). POSIX: mode 0640.
+class OutputFile {
+ public:
+  // Creates the file or empties the one there; 0 or the system's error.
+  Error Create(const std::string& path);
+  // Writes all of `data` after what was written before.
+  Error Write(std::string_view data);
+  bool IsOpen() const noexcept { return file_.valid(); }
+  void Close() noexcept { file_.reset(); }
+
+ private:
+  UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}> file_;
+};
 
 // A file opened for reading without sharing it with other writers.
 class InputFile {

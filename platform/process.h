@@ -11,6 +11,7 @@
 #include "platform/error.h"
 #include "platform/manual_reset_event.h"
 #include "platform/files.h"
+#include "platform/output_pipe.h"
 #include "platform/unique_any.h"
 
 namespace platform {
@@ -34,7 +35,7 @@ struct ExitStatus {
 // reaps it when it ends, so that no zombie of ours remains.
 class Process {
  public:
-  enum class WaitResult { ProcessEnded, EventSet, TimedOut, Failed };
+  enum class WaitResult { ProcessEnded, EventSet, OutputReady, TimedOut, Failed };
   // kOwn puts the process and everything it starts into a group of their own (POSIX: a
   // process group; Windows: a job object that does not end them when it is closed), which
   // Terminate ends whole. Processes that leave the group on purpose are not followed.
@@ -58,18 +59,23 @@ class Process {
   // is looked for in this program's directory, then in the absolute PATH entries, never
   // in the working directory; no shell). The process gets this process's
   // environment and working directory and inherits no handles beyond the standard
-  // ones. 0 on success; 2 when the program is not found, 5 when it may not be run,
-  // 193 when it is no executable; nothing is started then.
-  Error Create(const std::string& commandLine, Group group = Group::kShared);
+  // ones. With an open `output`, its standard output and error are the pipe's write end
+  // (then closed here, whatever the result) and its standard input the null device;
+  // otherwise it has this process's three. 0 on success; 2 when the program is not
+  // found, 5 when it may not be run, 193 when it is no executable; nothing is started then.
+  Error Create(const std::string& commandLine, Group group = Group::kShared,
+               OutputPipe* output = nullptr);
 
   bool IsValid() const noexcept { return handle_.valid(); }
   std::uint32_t Id() const noexcept { return id_; }
 
   // Blocks until the process has ended or `event` is set, or at most `milliseconds`
-  // (TimedOut); when several hold, the process counts first. After ProcessEnded the
-  // process is reaped and ExitStatus tells how it ended. Failed when the wait itself
-  // fails, or when there is no process or event.
-  WaitResult WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds = kNoTimeLimit);
+  // (TimedOut); with an open `output`, also until the pipe has something to read or is
+  // closed (OutputReady). When several hold, the process counts first, then the event.
+  // After ProcessEnded the process is reaped and ExitStatus tells how it ended. Failed
+  // when the wait itself fails, or when there is no process or event.
+  WaitResult WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds = kNoTimeLimit,
+                      OutputPipe* output = nullptr);
 
   // Ends the process at once, without waiting for it to be gone, and with it its group
   // when it was created with one of its own. Windows records `exitCode` as the exit code;

@@ -6,9 +6,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "context/service_context.h"
 #include "platform/manual_reset_event.h"
+#include "tasks/run_output.h"
 #include "tasks/run_to_end.h"
 #include "tasks/running_elsewhere.h"
 #include "tasks/stop_event.h"
@@ -27,14 +29,20 @@ struct ProcessWatcher::Watch {
   std::int32_t timeLimitSeconds = 0;  // 0 or less: none
   std::shared_ptr<const platform::ManualResetEvent> stop;
   std::string escapedName;  // the task's Name, "%" doubled
+  std::string outputPath;   // the run's output file
+  std::vector<Replacement> outputSecrets;
   std::mutex reportLock;    // guards `log`; held by Start until the start is announced
   LogFile* log = nullptr;   // null once the task is gone
   std::atomic<bool> running{true};
   std::optional<RunOutcome> outcome;  // empty when the wait failed: the end is unknown
   bool outcomeTaken = false;
 
-  // Logs that the process could not be created, or how it ended, unless the task is gone.
-  void Report(const RunOutcome& ended) noexcept;
+  // Runs the command to its end, keeping its output, and reports how it ended.
+  void RunAndReport() noexcept;
+  // Logs that the process could not be created, or how it ended and, when it failed, the
+  // last lines of its output; and that the output could not be kept. Not once the task is
+  // gone.
+  void Report(const RunOutcome& ended, const RunOutput& output) noexcept;
 };
 
 namespace {
@@ -56,18 +64,43 @@ std::shared_ptr<const platform::ManualResetEvent> StopEventOrPrivateOne() {
 
 }  // namespace
 
+// An exception here would end the service from a watcher thread; one can only come before
+// the process exists (RunToEnd and the output's taking keep their own), and then nothing
+// was started.
+void ProcessWatcher::Watch::RunAndReport() noexcept {
+  try {
+    RunOutput output(outputPath, OutputMasker(std::move(outputSecrets)));
+    outcome = RunToEnd(command, forceKill, timeLimitSeconds, *stop,
+                       platform::Process::Group::kOwn, &output);
+    output.Finish();
+    if (outcome) Report(*outcome, output);
+  } catch (const std::exception&) {
+  }
+}
+
 // A start that failed would otherwise pass for a success: the task run has logged it as
 // started.
-void ProcessWatcher::Watch::Report(const RunOutcome& ended) noexcept {
+void ProcessWatcher::Watch::Report(const RunOutcome& ended, const RunOutput& output) noexcept {
   try {
     const std::string text =
         ended.end == End::kNotStarted ? EscapePercent(ErrorText(ended.error)) : std::string();
+    std::vector<std::string> lines;
+    if (ended.Failed()) {
+      for (const std::string& line : output.LastLines())
+        lines.push_back(EscapePercent(ShowControlCharacters(line)));
+    }
     const std::lock_guard<std::mutex> hold(reportLock);
     if (log == nullptr) return;
     if (ended.end == End::kNotStarted)
       log->LogFormat("Task '%s' could not be started: %s", escapedName.c_str(), text.c_str());
     else
       ended.LogEnd(*log, escapedName);
+    for (const std::string& line : lines)
+      log->LogFormat("Task '%s' output: %s", escapedName.c_str(), line.c_str());
+    if (output.error() != platform::kSuccess)
+      log->LogFormat("Task '%s' output could not be kept in %s: %s", escapedName.c_str(),
+                     EscapePercent(output.path()).c_str(),
+                     EscapePercent(ErrorText(output.error())).c_str());
   } catch (const std::exception&) {
   }
 }
@@ -103,6 +136,8 @@ StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   watch->timeLimitSeconds = owner_.TimeLimitSeconds();
   watch->stop = StopEventOrPrivateOne();
   watch->escapedName = EscapePercent(owner_.Name);
+  watch->outputPath = owner_.OutputPath();
+  watch->outputSecrets = owner_.OutputSecrets;
   watch->log = &owner_.context.log();
   watch_ = watch;
   // The thread's report of a failed creation waits for the announcement of the start.
@@ -110,9 +145,7 @@ StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   try {
     WatcherThreads::Shared().Run([watch] {
       // Reported before the mark is cleared, so the stop's wait for the tasks covers it.
-      watch->outcome = RunToEnd(watch->command, watch->forceKill, watch->timeLimitSeconds,
-                                *watch->stop);
-      if (watch->outcome) watch->Report(*watch->outcome);
+      watch->RunAndReport();
       watch->running = false;
       // After the mark: whoever sees the count change finds this watch ended.
       gEndedWatches.fetch_add(1);

@@ -25,6 +25,9 @@ struct RunOutcome {
   std::int32_t timeLimitSeconds = 0;
   std::uint64_t milliseconds = 0;  // from the start to the end that the watcher saw
 
+  // True for a run that ended, but not with exit code 0: its output's last lines are logged.
+  bool Failed() const { return end != End::kLeftRunning && end != End::kNotStarted && !Succeeded(); }
+  bool Succeeded() const { return end == End::kExited && status.code == 0; }
   // The registry's "LastResult" text ("exit code 0", "signal 11 (SIGSEGV)", "time limit",
   // "ended at stop", "not started: <system text>"); empty for a run left running.
   std::string ResultText() const;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <string>
 
 namespace hvs {
 
@@ -13,18 +14,70 @@ using WaitResult = platform::Process::WaitResult;
 using Clock = std::chrono::steady_clock;
 using End = RunOutcome::End;
 
-// The wait of a run with `timeLimitSeconds` (none when 0 or less); TimedOut only once the
-// whole limit has passed, however short the platform's longest wait.
+using ReadResult = platform::OutputPipe::ReadResult;
+
+// The output of one run on its way from the pipe into its RunOutput; inert without either.
+class OutputDrain {
+ public:
+  OutputDrain(platform::OutputPipe& pipe, RunOutput* output)
+      : pipe_(output != nullptr && pipe.IsOpen() ? &pipe : nullptr), output_(output) {}
+
+  // The pipe to wait on with the process; null once it is closed, broken or not there.
+  platform::OutputPipe* pipe() const { return pipe_; }
+  // Takes one read of what is there; gives the pipe up when it is closed or broken.
+  void ReadOnce() {
+    if (pipe_ != nullptr && TakeOneRead() != ReadResult::kData && !empty_) pipe_ = nullptr;
+  }
+  // After the process's end: takes what it left in the pipe, at most what a full pipe and
+  // the kept output hold, so that a process it started and that writes on cannot hold the
+  // run.
+  void TakeRest() {
+    constexpr std::uint64_t kMostAfterEnd = RunOutput::kKeptBytes;
+    std::uint64_t taken = 0;
+    while (pipe_ != nullptr && taken < kMostAfterEnd && TakeOneRead() == ReadResult::kData)
+      taken += buffer_.size();
+    pipe_ = nullptr;
+  }
+
+ private:
+  // Out of memory costs the output, not the run: the process is still watched.
+  ReadResult TakeOneRead() noexcept {
+    try {
+      buffer_.clear();
+      const ReadResult result = pipe_->Read(buffer_);
+      empty_ = result == ReadResult::kEmpty;
+      if (result == ReadResult::kData) output_->Take(buffer_);
+      return result;
+    } catch (const std::exception&) {
+      output_->Lose(platform::kNotEnoughMemory);
+      empty_ = false;
+      return ReadResult::kFailed;
+    }
+  }
+
+  bool empty_ = false;  // the last read found nothing
+  platform::OutputPipe* pipe_;
+  RunOutput* output_;
+  std::string buffer_;
+};
+
+// The wait of a run with `timeLimitSeconds` (none when 0 or less), taking the output as it
+// comes; TimedOut only once the whole limit has passed, however short the platform's
+// longest wait.
 WaitResult WaitWithinLimit(platform::Process& process, const platform::ManualResetEvent& stop,
-                           std::int32_t timeLimitSeconds, Clock::time_point started) {
-  if (timeLimitSeconds <= 0) return process.WaitWith(stop);
+                           std::int32_t timeLimitSeconds, Clock::time_point started,
+                           OutputDrain& drain) {
   const Clock::time_point deadline = started + std::chrono::seconds(timeLimitSeconds);
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return WaitResult::TimedOut;
-    const auto step = std::min<std::int64_t>(left.count(), 3'600'000);
-    const WaitResult result = process.WaitWith(stop, static_cast<std::uint32_t>(step));
-    if (result != WaitResult::TimedOut) return result;
+    std::uint32_t step = platform::Process::kNoTimeLimit;
+    if (timeLimitSeconds > 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return WaitResult::TimedOut;
+      step = static_cast<std::uint32_t>(std::min<std::int64_t>(left.count(), 3'600'000));
+    }
+    const WaitResult result = process.WaitWith(stop, step, drain.pipe());
+    if (result == WaitResult::OutputReady) drain.ReadOnce();
+    else if (result != WaitResult::TimedOut) return result;
   }
 }
 
@@ -53,18 +106,25 @@ const platform::ManualResetEvent& NeverSet() {
 std::optional<RunOutcome> RunToEnd(const std::string& command, bool forceKill,
                                    std::int32_t timeLimitSeconds,
                                    const platform::ManualResetEvent& stop,
-                                   platform::Process::Group group) noexcept {
+                                   platform::Process::Group group,
+                                   RunOutput* output) noexcept {
   RunOutcome outcome;
   outcome.timeLimitSeconds = timeLimitSeconds;
   try {
+    platform::OutputPipe pipe;
+    if (output != nullptr) {
+      if (const platform::Error failed = pipe.Create()) output->Lose(failed);
+    }
     platform::Process process;
     const Clock::time_point started = Clock::now();
-    if (const platform::Error failed = process.Create(command, group)) {
+    if (const platform::Error failed =
+            process.Create(command, group, pipe.IsOpen() ? &pipe : nullptr)) {
       outcome.end = End::kNotStarted;
       outcome.error = failed;
       return outcome;
     }
-    switch (WaitWithinLimit(process, stop, timeLimitSeconds, started)) {
+    OutputDrain drain(pipe, output);
+    switch (WaitWithinLimit(process, stop, timeLimitSeconds, started, drain)) {
       case WaitResult::ProcessEnded:
         break;
       case WaitResult::TimedOut:
@@ -75,9 +135,11 @@ std::optional<RunOutcome> RunToEnd(const std::string& command, bool forceKill,
         if (forceKill) EndGroup(process);
         outcome.end = forceKill ? End::kStopped : End::kLeftRunning;
         break;
+      case WaitResult::OutputReady:
       case WaitResult::Failed:
         return std::nullopt;
     }
+    drain.TakeRest();
     outcome.milliseconds = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
     if (outcome.end == End::kExited && process.GetExitStatus(outcome.status) &&

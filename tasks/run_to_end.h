@@ -8,6 +8,7 @@
 #include "platform/manual_reset_event.h"
 #include "platform/process.h"
 #include "tasks/run_outcome.h"
+#include "tasks/run_output.h"
 
 namespace hvs {
 
@@ -18,11 +19,15 @@ namespace hvs {
 // long. The outcome, with the end's kind, the exit status, the duration or the error of
 // the start; empty when the wait itself failed, which counts as the process's end:
 // nothing is killed then.
+// With `output`, the process's standard output and error go through a pipe into it while
+// the run lasts; what is there when the process ends is taken too, but nothing after:
+// a process it left behind with the pipe does not hold the run. Without a pipe (none
+// could be made) the process writes where this process does. The caller Finishes it.
 std::optional<RunOutcome> RunToEnd(const std::string& command, bool forceKill,
                                    std::int32_t timeLimitSeconds,
                                    const platform::ManualResetEvent& stop,
-                                   platform::Process::Group group = platform::Process::Group::kOwn)
-    noexcept;
+                                   platform::Process::Group group = platform::Process::Group::kOwn,
+                                   RunOutput* output = nullptr) noexcept;
 
 // An event that is never set, made at its first use: a wait on it alone is a wait for the
 // process. It is not open when the system could make none.

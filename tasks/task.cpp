@@ -3,6 +3,7 @@
 
 #include "platform/strings.h"
 #include "context/service_context.h"
+#include "tasks/run_output.h"
 
 namespace hvs {
 
@@ -29,6 +30,11 @@ void Task::Apply(const TaskDefinition& definition) {
   if (definition.waitPeriodSeconds) WaitPeriodSeconds = *definition.waitPeriodSeconds;
   if (definition.forceKill) ForceKill = *definition.forceKill;
   if (definition.timeLimitSeconds) TimeLimit = definition.timeLimitSeconds;
+}
+
+std::string Task::OutputPath() const {
+  return platform::JoinPath(platform::JoinPath(context.LogsDirectory(), kOutputFolder),
+                            OutputFileName(FileName));
 }
 
 std::int32_t Task::TimeLimitSeconds() const {

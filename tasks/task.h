@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
+#include "tasks/output_masker.h"
 #include "tasks/process_watcher.h"
 #include "tasks/schedule.h"
 #include "tasks/task_definition.h"
@@ -49,6 +51,8 @@ class Task {
   // One attempt to start the task: substitutes its command, starts it unless its process
   // still runs or its executable runs elsewhere, logs and records LastRun.
   void Run();
+  // Where each run's output is kept: Logs\Output\<file name without .xml>.log.
+  std::string OutputPath() const;
 
   std::string FileName;        // definition file without directory: the catalogue's key
   std::string FilePath;        // full path of the definition file
@@ -56,6 +60,7 @@ class Task {
   std::string Command;         // as written, with %NAME% references
   std::string DisplayCommand;  // substituted, secrets masked: for the log
   std::string RunCommand;      // substituted: what is started
+  std::vector<Replacement> OutputSecrets;  // what the run's output may not show, as Run found it
   std::int32_t WaitPeriodSeconds = 0;
   bool ForceKill = false;
   std::optional<std::int32_t> TimeLimit;  // as the file gave it; empty: the default

@@ -76,6 +76,8 @@ void Task::Run() {
   VariableTable& variables = context.variables();
   variables.Refresh();
   RunCommand = variables.Substitute(Command, DisplayCommand);
+  // Whatever ShowFullCommand says: the output goes into a file that stays.
+  OutputSecrets = variables.MaskedValues();
 
   // Logged as the watcher announces the start, so that its own line about a command that
   // cannot be started comes after this one.

@@ -35,17 +35,30 @@ std::string ToFnmatchPattern(const std::string& pattern) {
 
 // Links are followed: what counts is the file they lead to. Same one call per entry.
 bool Describe(int directoryFd, const char* name, FileEntry& entry) {
-  constexpr unsigned kWanted = STATX_TYPE | STATX_MTIME | STATX_BTIME;
+  constexpr unsigned kWanted = STATX_TYPE | STATX_MTIME | STATX_BTIME | STATX_SIZE;
   struct statx info {};
   if (::statx(directoryFd, name, 0, kWanted, &info) != 0 &&
       ::statx(directoryFd, name, AT_SYMLINK_NOFOLLOW, kWanted, &info) != 0)
     return false;
   entry.name = name;
   entry.isDirectory = S_ISDIR(info.stx_mode);
+  entry.size = entry.isDirectory ? 0 : info.stx_size;
   entry.lastWriteTime = ToFileTime(info.stx_mtime);
   entry.creationTime =
       (info.stx_mask & STATX_BTIME) ? ToFileTime(info.stx_btime) : entry.lastWriteTime;
   return true;
+}
+
+Error WriteAll(int file, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(file, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return posix::LastErrno();
+    }
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return kSuccess;
 }
 
 }  // namespace
@@ -85,15 +98,17 @@ Error AppendToFile(const std::string& path, std::string_view data) {
   UniqueAny<int, &::close, -1> file(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
   if (!file) return posix::LastErrno();
-  while (!data.empty()) {
-    const ssize_t written = ::write(file.get(), data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return posix::LastErrno();
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return kSuccess;
+  return WriteAll(file.get(), data);
+}
+
+Error OutputFile::Create(const std::string& path) {
+  file_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  return file_ ? kSuccess : posix::LastErrno();
+}
+
+Error OutputFile::Write(std::string_view data) {
+  if (!file_) return kInvalidHandle;
+  return WriteAll(static_cast<int>(file_.get()), data);
 }
 
 Error RenameFile(const std::string& from, const std::string& to) {

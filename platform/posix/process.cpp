@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -21,6 +22,7 @@
 #include "platform/posix/child_exec.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/output_pipe_ends.h"
 #include "platform/posix/process_list.h"
 
 extern char** environ;
@@ -34,10 +36,11 @@ using UniqueDir = UniqueAny<DIR*, &::closedir>;
 constexpr std::size_t kMaxProcesses = 1024;
 
 // What a started program gets, as on Windows: every signal at its default, none blocked,
-// and no descriptor but the standard three (others may lack O_CLOEXEC).
+// and no descriptor but the standard three (others may lack O_CLOEXEC). With `outputFd`
+// its standard output and error are that descriptor and its input the null device.
 class SpawnSettings {
  public:
-  explicit SpawnSettings(Process::Group group) {
+  SpawnSettings(Process::Group group, int outputFd) {
     ::posix_spawnattr_init(&attributes_);
     ::posix_spawn_file_actions_init(&actions_);
     sigset_t all;
@@ -50,6 +53,13 @@ class SpawnSettings {
                                         POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | groupFlag);
     if (error_ == 0) error_ = ::posix_spawnattr_setsigdefault(&attributes_, &all);
     if (error_ == 0) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+    // The copies first: the pipe may itself be descriptor 0 when the service has no input.
+    if (error_ == 0 && outputFd >= 0) {
+      error_ = ::posix_spawn_file_actions_adddup2(&actions_, outputFd, 1);
+      if (error_ == 0) error_ = ::posix_spawn_file_actions_adddup2(&actions_, outputFd, 2);
+      if (error_ == 0)
+        error_ = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+    }
     if (error_ == 0) error_ = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
   }
   ~SpawnSettings() {
@@ -144,8 +154,9 @@ namespace detail {
 void CloseGroup(std::intptr_t) noexcept {}
 }  // namespace detail
 
-Error Process::Create(const std::string& commandLine, Group group) {
+Error Process::Create(const std::string& commandLine, Group group, OutputPipe* output) {
   LetGo();
+  const bool piped = output != nullptr && output->ends_ && output->ends_->write.valid();
   const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
   const std::vector<std::string> candidates =
       posix::ExecutableCandidates(arguments.front(), ProgramDirectory());
@@ -156,11 +167,15 @@ Error Process::Create(const std::string& commandLine, Group group) {
   // posix_spawn, not fork: the child borrows this process's memory until its exec instead
   // of copying the page tables of a service that may be large, and an exec failure comes
   // back as the result.
-  const SpawnSettings settings(group);
-  if (settings.error() != 0) return posix::FromErrno(settings.error());
+  const SpawnSettings settings(group, piped ? output->ends_->write.get() : -1);
+  if (settings.error() != 0) {
+    if (piped) output->CloseWriteEnd();
+    return posix::FromErrno(settings.error());
+  }
   pid_t pid = 0;
   const int spawnError = posix::RunFirstRunnable(
       candidates, [&](const char* path) { return settings.Spawn(pid, path, argv.data()); });
+  if (piped) output->CloseWriteEnd();
   if (spawnError != 0) return posix::FromErrno(spawnError);
 
   int status = 0;
@@ -178,17 +193,20 @@ Error Process::Create(const std::string& commandLine, Group group) {
   return kSuccess;
 }
 
-Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds) {
+Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds,
+                                      OutputPipe* output) {
   if (!handle_ || !event.handle_) return WaitResult::Failed;
   if (ended_) return WaitResult::ProcessEnded;
-  pollfd waits[2] = {{static_cast<int>(handle_.get()), POLLIN, 0},
-                     {static_cast<int>(event.handle_.get()), POLLIN, 0}};
+  const bool piped = output != nullptr && output->IsOpen();
+  pollfd waits[3] = {{static_cast<int>(handle_.get()), POLLIN, 0},
+                     {static_cast<int>(event.handle_.get()), POLLIN, 0},
+                     {piped ? output->ends_->read.get() : -1, POLLIN, 0}};
   // poll takes an int; a longer limit is cut to the longest it can wait, about 24 days.
   const int timeout = milliseconds == kNoTimeLimit ? -1
                       : milliseconds > INT_MAX     ? INT_MAX
                                                    : static_cast<int>(milliseconds);
   int ready = 0;
-  do ready = ::poll(waits, 2, timeout);
+  do ready = ::poll(waits, piped ? 3 : 2, timeout);
   while (ready < 0 && errno == EINTR);
   if (ready == 0) return WaitResult::TimedOut;
   if (ready < 0) return WaitResult::Failed;
@@ -200,7 +218,8 @@ Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32
     ended_ = true;
     return WaitResult::ProcessEnded;
   }
-  return (waits[1].revents & POLLIN) ? WaitResult::EventSet : WaitResult::Failed;
+  if (waits[1].revents & POLLIN) return WaitResult::EventSet;
+  return (waits[2].revents & (POLLIN | POLLHUP)) ? WaitResult::OutputReady : WaitResult::Failed;
 }
 
 Error Process::Terminate(std::uint32_t /*exitCode*/) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 // <windows.h> maps the name to CreateDirectoryA/W; ours is the platform's own function.
 #undef CreateDirectory
 
@@ -32,6 +34,8 @@ FileEntry ToEntry(const WIN32_FIND_DATAA& found) {
   entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.creationTime = ToFileTime(found.ftCreationTime);
   entry.lastWriteTime = ToFileTime(found.ftLastWriteTime);
+  if (!entry.isDirectory)
+    entry.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
   return entry;
 }
 
@@ -136,6 +140,31 @@ Error AppendToFile(const std::string& path, std::string_view data) {
   if (!::WriteFile(file.get(), data.data(), size, &written, nullptr)) return LastError();
   // A short write without an error code: the disk is full.
   return written == size ? kSuccess : static_cast<Error>(ERROR_HANDLE_DISK_FULL);
+}
+
+Error OutputFile::Create(const std::string& path) {
+  // Shared for deleting too, so that an administrator can remove the file of a run under way.
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    file_.reset();
+    return LastError();
+  }
+  file_.reset(reinterpret_cast<std::intptr_t>(file));
+  return kSuccess;
+}
+
+Error OutputFile::Write(std::string_view data) {
+  if (!file_) return kInvalidHandle;
+  while (!data.empty()) {
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(AsHandle(file_.get()), data.data(), size, &written, nullptr))
+      return LastError();
+    if (written == 0) return static_cast<Error>(ERROR_HANDLE_DISK_FULL);
+    data.remove_prefix(written);
+  }
+  return kSuccess;
 }
 
 Error RenameFile(const std::string& from, const std::string& to) {

@@ -5,6 +5,11 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <memory>
+#include <vector>
+
+#include "platform/win32/output_pipe_ends.h"
+
 namespace platform {
 
 namespace {
@@ -30,23 +35,97 @@ UniqueHandle JobFor(HANDLE process) noexcept {
   return job;
 }
 
+// What a child with its output in a pipe inherits: the pipe's write end and the null
+// device as its input, and nothing else, however many inheritable handles other threads
+// hold at the time.
+class PipedStartup {
+ public:
+  explicit PipedStartup(HANDLE output) noexcept {
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    input_.reset(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inherited, OPEN_EXISTING, 0, nullptr));
+    if (input_.get() == INVALID_HANDLE_VALUE) {
+      error_ = LastError();
+      return;
+    }
+    inherit_[0] = output;
+    inherit_[1] = input_.get();
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    attributes_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes_.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      error_ = LastError();
+      return;
+    }
+    initialized_ = true;
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit_,
+                                     sizeof inherit_, nullptr, nullptr)) {
+      error_ = LastError();
+      return;
+    }
+    startup_.StartupInfo.cb = sizeof startup_;
+    startup_.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup_.StartupInfo.hStdInput = input_.get();
+    startup_.StartupInfo.hStdOutput = output;
+    startup_.StartupInfo.hStdError = output;
+    startup_.lpAttributeList = list;
+  }
+  ~PipedStartup() {
+    if (initialized_)
+      ::DeleteProcThreadAttributeList(
+          reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes_.data()));
+  }
+  PipedStartup(const PipedStartup&) = delete;
+  PipedStartup& operator=(const PipedStartup&) = delete;
+
+  Error error() const noexcept { return error_; }
+  STARTUPINFOA* info() noexcept { return &startup_.StartupInfo; }
+
+ private:
+  struct CloseFileHandle {
+    static void Close(HANDLE handle) noexcept { ::CloseHandle(handle); }
+  };
+  static HANDLE InvalidFile() noexcept { return INVALID_HANDLE_VALUE; }
+  UniqueAny<HANDLE, &CloseFileHandle::Close, &InvalidFile> input_;
+  HANDLE inherit_[2] = {};
+  std::vector<char> attributes_;
+  bool initialized_ = false;
+  STARTUPINFOEXA startup_{};
+  Error error_ = kSuccess;
+};
+
 }  // namespace
 
 namespace detail {
 void CloseGroup(std::intptr_t group) noexcept { ::CloseHandle(AsHandle(group)); }
 }  // namespace detail
 
-Error Process::Create(const std::string& commandLine, Group group) {
+Error Process::Create(const std::string& commandLine, Group group, OutputPipe* output) {
   LetGo();
   // CreateProcessA may write into the command line, so it gets a copy of its own.
   std::string writable = commandLine;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
+  STARTUPINFOA plain{};
+  plain.cb = sizeof plain;
   PROCESS_INFORMATION created{};
-  const DWORD flags = group == Group::kOwn ? CREATE_SUSPENDED : 0;
-  if (!::CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                        &startup, &created))
-    return LastError();
+  DWORD flags = group == Group::kOwn ? CREATE_SUSPENDED : 0;
+  const bool piped =
+      output != nullptr && output->ends_ && output->ends_->write != INVALID_HANDLE_VALUE;
+  std::unique_ptr<PipedStartup> pipedStartup;
+  if (piped) {
+    pipedStartup = std::make_unique<PipedStartup>(output->ends_->write);
+    if (const Error failed = pipedStartup->error()) {
+      output->CloseWriteEnd();
+      return failed;
+    }
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
+  const BOOL started =
+      ::CreateProcessA(nullptr, writable.data(), nullptr, nullptr, piped ? TRUE : FALSE, flags,
+                       nullptr, nullptr, piped ? pipedStartup->info() : &plain, &created);
+  const Error createError = started ? kSuccess : LastError();
+  if (piped) output->CloseWriteEnd();
+  if (!started) return createError;
   UniqueHandle thread(created.hThread);
   handle_.reset(reinterpret_cast<std::intptr_t>(created.hProcess));
   id_ = created.dwProcessId;
@@ -58,12 +137,17 @@ Error Process::Create(const std::string& commandLine, Group group) {
   return kSuccess;
 }
 
-Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds) {
+Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32_t milliseconds,
+                                      OutputPipe* output) {
   // The "no handle" value is also the current process's pseudo-handle; never wait on it.
   if (!handle_ || !event.handle_) return WaitResult::Failed;
-  const HANDLE handles[2] = {AsHandle(handle_.get()), AsHandle(event.handle_.get())};
+  const bool piped = output != nullptr && output->IsOpen();
+  // A pipe that takes no read is closed or broken: Read tells which at once.
+  if (piped && !output->ends_->Arm()) return WaitResult::OutputReady;
+  const HANDLE handles[3] = {AsHandle(handle_.get()), AsHandle(event.handle_.get()),
+                             piped ? output->ends_->readDone : nullptr};
   const DWORD limit = milliseconds == kNoTimeLimit ? INFINITE : milliseconds;
-  switch (::WaitForMultipleObjects(2, handles, FALSE, limit)) {
+  switch (::WaitForMultipleObjects(piped ? 3 : 2, handles, FALSE, limit)) {
     case WAIT_OBJECT_0: {
       DWORD code = 0;
       status_.code = ::GetExitCodeProcess(handles[0], &code) ? code : 0;
@@ -71,6 +155,7 @@ Process::WaitResult Process::WaitWith(const ManualResetEvent& event, std::uint32
       return WaitResult::ProcessEnded;
     }
     case WAIT_OBJECT_0 + 1: return WaitResult::EventSet;
+    case WAIT_OBJECT_0 + 2: return WaitResult::OutputReady;
     case WAIT_TIMEOUT: return WaitResult::TimedOut;
     default: return WaitResult::Failed;
   }

@@ -1,0 +1,55 @@
+// Output pipes on POSIX: pipe2 with a non-blocking read end.
+#include "platform/output_pipe.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/errno_map.h"
+#include "platform/posix/output_pipe_ends.h"
+
+namespace platform {
+
+namespace {
+constexpr std::size_t kReadSize = 64 * 1024;
+}  // namespace
+
+OutputPipe::OutputPipe() noexcept = default;
+OutputPipe::~OutputPipe() = default;
+OutputPipe::OutputPipe(OutputPipe&&) noexcept = default;
+OutputPipe& OutputPipe::operator=(OutputPipe&&) noexcept = default;
+
+Error OutputPipe::Create() {
+  ends_.reset();
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return posix::LastErrno();
+  auto ends = std::make_unique<Ends>();
+  ends->read.reset(fds[0]);
+  ends->write.reset(fds[1]);
+  if (::fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) return posix::LastErrno();
+  ends_ = std::move(ends);
+  return kSuccess;
+}
+
+bool OutputPipe::IsOpen() const noexcept { return ends_ && ends_->read.valid(); }
+
+void OutputPipe::CloseWriteEnd() noexcept {
+  if (ends_) ends_->write.reset();
+}
+
+OutputPipe::ReadResult OutputPipe::Read(std::string& into) {
+  if (!IsOpen()) return ReadResult::kFailed;
+  char buffer[kReadSize];
+  ssize_t count = 0;
+  do count = ::read(ends_->read.get(), buffer, sizeof buffer);
+  while (count < 0 && errno == EINTR);
+  if (count > 0) {
+    into.append(buffer, static_cast<std::size_t>(count));
+    return ReadResult::kData;
+  }
+  if (count == 0) return ReadResult::kClosed;
+  return errno == EAGAIN || errno == EWOULDBLOCK ? ReadResult::kEmpty : ReadResult::kFailed;
+}
+
+}  // namespace platform
