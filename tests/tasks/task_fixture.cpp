@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -25,6 +26,34 @@ std::string BaseName(const std::string& path) {
   return path.substr(path.find_last_of(platform::PathSeparator()) + 1);
 }
 
+// Writes `text` one byte at a time, each at once, its first half to standard output and
+// the rest to standard error; ends with `exitCode`.
+int Talk(const std::string& text, int exitCode) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::FILE* stream = i < text.size() / 2 ? stdout : stderr;
+    std::fputc(text[i], stream);
+    std::fflush(stream);
+  }
+  return exitCode;
+}
+
+// Writes kFloodRecords numbered records of kFloodRecordBytes ("000000000;", ...) to standard
+// output, without a line end that a Windows runtime would widen.
+int Flood() {
+  std::string block;
+  char line[16];
+  for (std::uint32_t i = 0; i < kFloodRecords; ++i) {
+    std::snprintf(line, sizeof line, "%09u;", static_cast<unsigned>(i));
+    block += line;
+    if (block.size() >= 64 * 1024 || i + 1 == kFloodRecords) {
+      std::fwrite(block.data(), 1, block.size(), stdout);
+      block.clear();
+    }
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
 // The argument is the directory in which each program appends its id to its own record.
 // What it does then follows its kind, the start of its name (see NewProgram).
 const bool kTaskProgram = testsupport::RegisterChildRole(kRole, [](const std::string& directory) {
@@ -33,8 +62,12 @@ const bool kTaskProgram = testsupport::RegisterChildRole(kRole, [](const std::st
       << testsupport::CurrentProcessId() << "\n";
   if (name.starts_with("exit3")) return 3;
   if (name.starts_with("crash")) testsupport::EndAsACrash();
+  if (name.starts_with("talk"))
+    return Talk(testsupport::ReadFile(platform::JoinPath(directory, name + ".say")),
+                name.starts_with("talk0") ? 0 : 3);
+  if (name.starts_with("flood")) return Flood();
   platform::Process child;
-  if (name.starts_with("tree"))
+  if (name.starts_with("tree") || name.starts_with("parent"))
     child.Create(testsupport::ReadFile(platform::JoinPath(directory, name + ".child")));
   if (name.starts_with("sleep") || name.starts_with("tree"))
     std::this_thread::sleep_for(std::chrono::seconds(30));
@@ -78,6 +111,10 @@ void TaskFixture::StartsWith(const std::string& path, const std::string& command
   testsupport::WriteFile(platform::JoinPath(startsDirectory_, BaseName(path) + ".child"), command);
 }
 
+void TaskFixture::Says(const std::string& path, const std::string& text) const {
+  testsupport::WriteFile(platform::JoinPath(startsDirectory_, BaseName(path) + ".say"), text);
+}
+
 std::string TaskFixture::MissingProgram() { return program / "missing_program.exe"; }
 
 std::string TaskFixture::CommandFor(const std::string& path, const std::string& arguments) {
@@ -114,6 +151,7 @@ std::unique_ptr<Task> TaskFixture::NewTask(const std::string& name, const std::s
                                            bool forceKill, std::int32_t period) {
   auto task = std::make_unique<Task>(*context);
   task->Name = name;
+  task->FileName = name + ".xml";
   task->Command = command;
   task->RunCommand = command;
   task->DisplayCommand = command;

@@ -18,6 +18,9 @@
 namespace hvs::tasktest {
 
 inline constexpr std::int64_t kTime = 1'700'000'000;  // the tests' "now", a Tuesday in 2023
+// What a "flood" program writes: 100 MiB of numbered records.
+inline constexpr std::uint32_t kFloodRecords = 10'485'760;
+inline constexpr std::uint32_t kFloodRecordBytes = 10;
 
 using testsupport::Eventually;
 
@@ -30,10 +33,15 @@ class TaskFixture : public ::testing::Test {
   // that no other process has its name. Started, it records its process id; a "sleep"
   // program then runs for half a minute, a "quick" one ends at once, an "exit3" one exits
   // with 3, a "crash" one ends as a crash does (testsupport::EndAsACrash), and a "tree"
-  // one starts the command of its StartsWith file and sleeps. Returns its path.
+  // one starts the command of its StartsWith file and sleeps; a "parent" one starts it and
+  // ends. A "talk" program writes its Says text one byte at a time, the first half to
+  // standard output, the rest to standard error, and exits with 3 ("talk0": 0); a "flood" one writes
+  // kFloodRecords numbered records. Returns its path.
   std::string NewProgram(const std::string& kind);
-  // A "tree" program at `path` starts `command` as its own child.
+  // A "tree" or "parent" program at `path` starts `command` as its own child.
   void StartsWith(const std::string& path, const std::string& command) const;
+  // A "talk" program at `path` writes `text`.
+  void Says(const std::string& path, const std::string& text) const;
   // A path in the program directory where no program is.
   std::string MissingProgram();
   // `path` as a command line that starts it.
