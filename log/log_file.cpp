@@ -11,7 +11,6 @@ namespace hvs {
 
 namespace {
 
-constexpr std::int64_t kRetentionSeconds = 14 * 24 * 60 * 60;
 
 std::string FormatTime(const std::tm& local, const char* format) {
   char buffer[80];
@@ -144,7 +143,7 @@ void LogFile::RollOver() {
   if (!platform::ToLocalTime(now, local)) return;
   local.tm_hour = local.tm_min = local.tm_sec = 0;  // tm_isdst stays as the conversion gave it
   const std::int64_t midnight = platform::FromLocalTime(local);
-  const std::int64_t limit = midnight - kRetentionSeconds;
+  const std::int64_t limit = midnight - kLogRetentionSeconds;
 
   std::vector<platform::FileEntry> found;
   platform::FindFiles(LiveFilePath(), found);

@@ -1,6 +1,7 @@
 // The service's dated text log: one stamped line per event, rolled over daily.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -10,6 +11,9 @@
 #include "platform/clock.h"
 
 namespace hvs {
+
+// How long a rolled-over log is kept after its last write.
+inline constexpr std::int64_t kLogRetentionSeconds = 14 * 24 * 60 * 60;
 
 // Appends "[" stamp "] " message CR LF to <directory>\<fileName>; the file is open only
 // for the one write, and the directory is made again when it has gone. Never fails towards

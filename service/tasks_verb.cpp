@@ -78,6 +78,16 @@ std::string LastResultText(Task& task) {
                      : result + " after " + FormatDuration(static_cast<std::uint64_t>(seconds) * 1000);
 }
 
+// "<path> (1234 bytes)": the last run's output file; empty while there is none.
+std::string OutputText(const Task& task) {
+  const std::string path = task.OutputPath();
+  std::vector<platform::FileEntry> found;
+  if (platform::FindFiles(path, found) != platform::kSuccess || found.empty() ||
+      found.front().isDirectory)
+    return {};
+  return path + " (" + std::to_string(found.front().size) + " bytes)";
+}
+
 void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std::int64_t now) {
   out << file << "\n";
   if (!trial.definition) {
@@ -93,6 +103,7 @@ void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std
   Field(out, "Last run:", LastRunText(task));
   if (const std::string result = LastResultText(task); !result.empty())
     Field(out, "Result:", result);
+  if (const std::string output = OutputText(task); !output.empty()) Field(out, "Output:", output);
   Field(out, "Next due:", NextDueText(task, now));
   Field(out, "ForceKill:", task.ForceKill ? "true" : "false");
   Field(out, "Running:", RunningText(task, now));

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "platform/strings.h"
 
 namespace hvs {
@@ -37,6 +38,21 @@ std::string OutputFileName(std::string_view taskFileName) {
           kTaskExtension)
     taskFileName.remove_suffix(kTaskExtension.size());
   return std::string(taskFileName) + ".log";
+}
+
+void RemoveStaleOutputFiles(const std::string& outputFolder,
+                            const std::vector<platform::FileEntry>& taskFiles,
+                            std::int64_t writtenBefore) {
+  std::vector<platform::FileEntry> outputs;
+  platform::FindFiles(platform::JoinPath(outputFolder, "*.log"), outputs);
+  for (const platform::FileEntry& output : outputs) {
+    if (output.isDirectory || platform::FileTimeToSeconds(output.lastWriteTime) >= writtenBefore)
+      continue;
+    const bool taskThere = std::any_of(taskFiles.begin(), taskFiles.end(), [&](const auto& file) {
+      return platform::ToUpperCase(OutputFileName(file.name)) == platform::ToUpperCase(output.name);
+    });
+    if (!taskThere) platform::RemoveFile(platform::JoinPath(outputFolder, output.name));
+  }
 }
 
 RunOutput::RunOutput(std::string path, OutputMasker masker)

@@ -21,6 +21,13 @@ inline constexpr std::string_view kOutputFolder = "Output";
 // with ".log".
 std::string OutputFileName(std::string_view taskFileName);
 
+// Removes each output file in `outputFolder` that was last written before `writtenBefore`
+// (seconds since 1970) and whose task file is not among `taskFiles`: the output of a task
+// that is gone goes the way of an old log.
+void RemoveStaleOutputFiles(const std::string& outputFolder,
+                            const std::vector<platform::FileEntry>& taskFiles,
+                            std::int64_t writtenBefore);
+
 // One per run, used by the watcher thread alone. The file holds all of the output up to
 // kKeptBytes; past that, the first kHeadBytes, one line saying how many bytes were left
 // out, and the last kTailBytes. A file that cannot be made or written costs the output,

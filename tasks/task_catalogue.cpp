@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "context/service_context.h"
+#include "tasks/run_output.h"
 
 namespace hvs {
 
@@ -28,6 +29,19 @@ void TaskCatalogue::Reload() {
   for (const platform::FileEntry& match : matches) Refresh(match, kept);
   RemoveAllBut(kept);
   noneDueUntil_ = EarliestDueAfter();
+  SweepOutputFiles(matches);
+}
+
+void TaskCatalogue::SweepOutputFiles(const std::vector<platform::FileEntry>& taskFiles) {
+  constexpr std::int64_t kDay = 24 * 60 * 60;
+  const std::int64_t now = context_.clock().Now();
+  // A clock set back starts the day again.
+  if (outputsSweptAt_ != std::numeric_limits<std::int64_t>::min() && now >= outputsSweptAt_ &&
+      now - outputsSweptAt_ < kDay)
+    return;
+  outputsSweptAt_ = now;
+  RemoveStaleOutputFiles(platform::JoinPath(context_.LogsDirectory(), kOutputFolder), taskFiles,
+                         now - kLogRetentionSeconds);
 }
 
 void TaskCatalogue::Refresh(const platform::FileEntry& match, Kept& kept) {

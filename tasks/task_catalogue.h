@@ -30,7 +30,8 @@ class TaskCatalogue {
 
   // Rolls the log over, then brings the tasks in line with Config\*.xml: loads new files
   // and files written since their last load, and removes the tasks whose file is gone or
-  // did not load. A directory that cannot be searched counts as empty.
+  // did not load. A directory that cannot be searched counts as empty. Once a day it also
+  // removes the old output files of task files that are gone (RemoveStaleOutputFiles).
   void Reload();
   // Runs every task due at `now` (seconds since 1970, UTC), in key order. Costs one
   // comparison while no task can be due yet, and a walk over the tasks otherwise.
@@ -52,6 +53,8 @@ class TaskCatalogue {
   void Refresh(const platform::FileEntry& match, Kept& kept);
   // Removes, in key order, every task that is not in `kept`.
   void RemoveAllBut(Kept& kept);
+  // Removes the stale output files once a day, `taskFiles` being Config's task files.
+  void SweepOutputFiles(const std::vector<platform::FileEntry>& taskFiles);
   // The smallest DueAfter of the tasks; the largest time when there is none.
   std::int64_t EarliestDueAfter() const;
 
@@ -61,6 +64,8 @@ class TaskCatalogue {
   // No task is due at this time or before: the tasks' smallest DueAfter, kept up to date
   // by every reload and every run of the due tasks, the only operations that change it.
   std::int64_t noneDueUntil_ = std::numeric_limits<std::int64_t>::max();
+  // When the output files were last swept; none yet at the smallest time.
+  std::int64_t outputsSweptAt_ = std::numeric_limits<std::int64_t>::min();
   // ProcessWatcher::EndedWatches() when the ended runs were last recorded.
   std::uint64_t recordedWatchEnds_ = 0;
 };

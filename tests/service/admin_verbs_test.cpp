@@ -203,6 +203,25 @@ TEST_F(AdminVerbsTest, TasksShowsEachFileAsTheServiceWouldRunIt) {
   EXPECT_EQ(err.str(), "");
 }
 
+// The output file shows once a run has left one; the listing makes none.
+TEST_F(AdminVerbsTest, TasksNamesTheOutputFileWithItsSizeOnceThereIsOne) {
+  const char* schedule = "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule>";
+  Write("Ran.XML", std::string("<Task><Name>Ran</Name><Command>a.exe</Command>") + schedule +
+                       "</Task>");
+  Write("idle.xml", std::string("<Task><Name>Idle</Name><Command>b.exe</Command>") + schedule +
+                        "</Task>");
+  const std::string outputs = platform::JoinPath(program / "Logs", "Output");
+  platform::CreateDirectory(program / "Logs");
+  platform::CreateDirectory(outputs);
+  testsupport::WriteFile(platform::JoinPath(outputs, "Ran.log"), "12345");
+  ASSERT_EQ(Tasks(), 0);
+  EXPECT_TRUE(Shows("\nRan.XML\n")) << out.str();
+  EXPECT_TRUE(Shows("  Output:     " + platform::JoinPath(outputs, "Ran.log") + " (5 bytes)\n"))
+      << out.str();
+  EXPECT_EQ(out.str().find("Output:", out.str().find("\nidle.xml\n")), std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(platform::JoinPath(outputs, "idle.log")));
+}
+
 TEST_F(AdminVerbsTest, NextDueIsTheFirstSecondAfterThePeriod) {
   Write("a.xml", "<Task><Name>Hourly</Name><Command>tool.exe</Command>"
                  "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule></Task>");

@@ -246,5 +246,44 @@ TEST_F(TaskCatalogueTest, EveryTaskStartsAtTheFirstTickPastItsPeriodTickAfterTic
   EXPECT_EQ(runs, (Runs{{31, "Task 'TwentyFive'"}, {33, "Task 'Ten'"}}));
 }
 
+// The output of a task file that is gone goes after 14 days, as an old log does, at the
+// first reload and then once a day; the outputs of task files still there stay.
+TEST_F(TaskCatalogueTest, OldOutputFilesOfTaskFilesThatAreGoneAreRemovedOnceADay) {
+  const std::string outputs = platform::JoinPath(context->LogsDirectory(), "Output");
+  platform::CreateDirectory(context->LogsDirectory());
+  platform::CreateDirectory(outputs);
+  WriteTask("Kept.xml", "<Task><Name>Kept</Name><Command>x.exe</Command></Task>");
+  const std::int64_t fifteenDaysAgo = kTime - 15 * 24 * 60 * 60;
+  const struct {
+    const char* name;
+    std::int64_t written;
+    bool stays;
+  } files[] = {
+      {"Gone.log", fifteenDaysAgo, false},
+      {"Recent.log", kTime - 13 * 24 * 60 * 60, true},
+      {"kept.log", fifteenDaysAgo, true},  // Kept.xml's, in another case
+      {"Other.txt", fifteenDaysAgo, true},
+  };
+  const auto put = [&](const char* name, std::int64_t written) {
+    testsupport::WriteFile(platform::JoinPath(outputs, name), "x");
+    ASSERT_TRUE(testsupport::SetLastWriteTime(platform::JoinPath(outputs, name),
+                                              platform::SecondsToFileTime(written)));
+  };
+  for (const auto& file : files) put(file.name, file.written);
+  TaskCatalogue catalogue(*context);
+  catalogue.Reload();
+  for (const auto& file : files)
+    EXPECT_EQ(testsupport::FileExists(platform::JoinPath(outputs, file.name)), file.stays)
+        << file.name;
+
+  put("Late.log", fifteenDaysAgo);
+  clock.Set(kTime + 23 * 60 * 60);
+  catalogue.Reload();
+  EXPECT_TRUE(testsupport::FileExists(platform::JoinPath(outputs, "Late.log"))) << "within the day";
+  clock.Set(kTime + 24 * 60 * 60);
+  catalogue.Reload();
+  EXPECT_FALSE(testsupport::FileExists(platform::JoinPath(outputs, "Late.log"))) << "a day later";
+}
+
 }  // namespace
 }  // namespace hvs::tasktest
