@@ -19,6 +19,7 @@ if [ "$TARGET" = posix ]; then
   program=ZAVPluginService
   task_command='true --user %DATABASEUSER% --password %DATABASEPASSWORD%'
   shown_command='true --user operator --password *****'
+  talk_command='sh -c "echo connect as $0 with $1; echo refused >&2; exit 4" %DATABASEUSER% %DATABASEPASSWORD%'
   signals="INT TERM"
 else
   trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$scratch"; reg delete "HKLM\SOFTWARE\Sorvane" /f >/dev/null 2>&1' EXIT
@@ -28,6 +29,7 @@ else
   program=ZAVPluginService.exe
   task_command='hostname.exe --user %DATABASEUSER% --password %DATABASEPASSWORD%'
   shown_command='hostname.exe --user operator --password *****'
+  talk_command='cmd.exe /c "echo connect as %DATABASEUSER% with %DATABASEPASSWORD%& echo refused>&2& exit 4"'
   signals="INT"
   reg delete 'HKLM\SOFTWARE\Sorvane' /f >/dev/null 2>&1
 fi
@@ -70,6 +72,15 @@ cat >"$dir/Config/missing.xml" <<XML
   <Schedule><WaitPeriodSeconds>0</WaitPeriodSeconds></Schedule>
 </Task>
 XML
+# A third that tells its password and fails: its output is kept, masked, and its last lines logged.
+cat >"$dir/Config/talk.xml" <<XML
+<?xml version="1.0"?>
+<Task>
+  <Name>Talk</Name>
+  <Command>$talk_command</Command>
+  <Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule>
+</Task>
+XML
 reg add 'HKLM\SOFTWARE\Sorvane\Meridel Server\Database' /v User /d operator /f >/dev/null
 reg add 'HKLM\SOFTWARE\Sorvane\Meridel Server\Database' /v Password /d 's3cret!' /f >/dev/null
 
@@ -83,6 +94,8 @@ status=$?
 
 for signal in $signals; do
   rm -rf "$dir/Logs"
+  # Talk runs once an hour: once in each run of the service.
+  reg delete 'HKLM\SOFTWARE\Sorvane\HVS\Talk' /f >/dev/null 2>&1
   if [ "$TARGET" = posix ]; then
     (cd "$scratch" && exec "$dir/$program" /console >"$scratch/console.out" 2>&1) &
   else
@@ -90,6 +103,7 @@ for signal in $signals; do
   fi
   pid=$!
   wait_for_log "run by command" 10 || fail "SIG$signal run: the task did not run"
+  wait_for_log "] Task 'Talk' output: refused" 20 || fail "SIG$signal: Talk's output was not logged"
   kill -"$signal" "$pid"
   wait "$pid"
   status=$?
@@ -121,6 +135,13 @@ for signal in $signals; do
   fi
   grep -qF "] Task 'Missing 100%' could not be started: " "$scratch/console.out" ||
     fail "SIG$signal: the console did not show the failed start"
+  output=$(tr -d '\r' <"$dir/Logs/Output/talk.log")
+  [ "$output" = "connect as operator with *****
+refused" ] || fail "SIG$signal: Talk's output file holds '$output'"
+  grep -rqF 's3cret!' "$dir/Logs" && fail "SIG$signal: the password is in a file under Logs"
+  grep -A2 -F "] Task 'Talk' finished with exit code 4 after " "$log" | tr -d '\r' | sed 's/^\[[^]]*\] //' >"$scratch/talk"
+  [ "$(sed 1d "$scratch/talk")" = "Task 'Talk' output: connect as operator with *****
+Task 'Talk' output: refused" ] || fail "SIG$signal: Talk's end in the log: $(cat "$scratch/talk")"
   grep -qF "] Stopping Service" "$log" || fail "SIG$signal: no 'Stopping Service'"
   tail -n 1 "$log" | grep -qF "] Service Stopped" || fail "SIG$signal: last line not 'Service Stopped'"
 done
