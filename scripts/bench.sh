@@ -4,7 +4,7 @@
 #
 # BENCH_ROUNDS (default 5) sets how often each figure is taken; the median is printed with
 # the spread. BENCH_IDLE_SECONDS (default 60, one reload interval) is one idle window;
-# BENCH_ONLY picks figures among "idle reload stop start". BENCH_PROGRAM measures another
+# BENCH_ONLY picks figures among "idle reload stop start output". BENCH_PROGRAM measures another
 # build of ZAVPluginService (an earlier commit's, say) against the same references.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,11 +15,13 @@ build=build/bench
 
 scripts/install-deps.sh native >/dev/null
 cmake --preset native-release -B "$build" -DHVS_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target ZAVPluginService hvsctl hvs_spawn_loop hvs_idle_ticker >/dev/null
+cmake --build "$build" -j2 --target ZAVPluginService hvsctl hvs_spawn_loop hvs_idle_ticker \
+  hvs_output_writer >/dev/null
 program=$(realpath "${BENCH_PROGRAM:-$build/service/ZAVPluginService}")
 hvsctl=$PWD/$build/tools/hvsctl
 spawn_loop=$PWD/$build/bench/hvs_spawn_loop
 idle_ticker=$PWD/$build/bench/hvs_idle_ticker
+output_writer=$PWD/$build/bench/hvs_output_writer
 
 # Task files and registry on tmpfs where there is one: the set-up writes thousands of them.
 base=/dev/shm
@@ -376,4 +378,42 @@ bench_start() {
   echo "  ratio, spawn alone  $(median "${process_ratios[@]}")  (to one at a time) target at most 1.0"
 }
 
-for figure in ${BENCH_ONLY:-idle reload stop start}; do "bench_$figure"; done
+# --- The cost of taking a task's output ----------------------------------------------------
+
+# The same writer of 100 MiB, once as a task whose output the service takes through its pipe
+# (masking a password on the way into the 1 MiB file), once into /dev/null; each measures
+# its own writing, so that neither the start nor the stop counts.
+bench_output() {
+  local dir took_file
+  dir=$(new_program output)
+  write_task "$dir" "flood.xml" "Flood" "$output_writer 100 $dir/took %DATABASEPASSWORD%" false 3600
+  captured_ms=()
+  null_ms=()
+  output_ratios=()
+  for ((r = 1; r <= rounds; ++r)); do
+    rm -rf "$dir/state" "$dir/Logs" "$dir/took"
+    mkdir "$dir/state"
+    HVS_STATE_DIR=$dir/state "$hvsctl" reg add 'HKLM\SOFTWARE\Sorvane\Meridel Server\Database' \
+      /v Password /t REG_SZ /d 's3cret!' /f >/dev/null
+    start_service "$dir"
+    wait_for_lines "$dir" "Task 'Flood' finished with exit code 0" 1 300
+    stop_service "$service"
+    "$output_writer" 100 "$work/null_took" >/dev/null
+    captured_ms+=($(($(cat "$dir/took") / 1000000)))
+    null_ms+=($(($(cat "$work/null_took") / 1000000)))
+    output_ratios+=("$(ratio "$(cat "$dir/took")" "$(cat "$work/null_took")")")
+    if [ "$(stat -c %s "$dir/Logs/Output/flood.log")" -gt $((1024 * 1024 + 100)) ]; then
+      echo "bench: output round $r: the output file outgrew its bound" >&2
+      exit 1
+    fi
+  done
+
+  echo
+  echo "Writing 100 MiB of output, as the writer measures it (ms):"
+  echo "  taken by the service $(median "${captured_ms[@]}")"
+  echo "    (through the task's pipe, masked, the first and last 512 KiB kept)"
+  echo "  into /dev/null       $(median "${null_ms[@]}")"
+  echo "  ratio                $(median "${output_ratios[@]}")  target at most 2.0"
+}
+
+for figure in ${BENCH_ONLY:-idle reload stop start output}; do "bench_$figure"; done

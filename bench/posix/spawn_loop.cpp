@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/manual_reset_event.h"
 #include "platform/process.h"
 
 namespace {
@@ -42,13 +42,13 @@ bool BareWait(pid_t pid) {
 }
 
 // The watcher's wait on a created process and an event that is never set.
-bool ProcessWait(platform::Process& process, const platform::Event& never) {
+bool ProcessWait(platform::Process& process, const platform::ManualResetEvent& never) {
   return process.IsValid() &&
          process.WaitWith(never) == platform::Process::WaitResult::ProcessEnded;
 }
 
 // Starts every program, then waits for each: the number that ran.
-long RunAll(bool bare, const std::vector<char*>& programs, const platform::Event& never) {
+long RunAll(bool bare, const std::vector<char*>& programs, const platform::ManualResetEvent& never) {
   long runs = 0;
   if (bare) {
     std::vector<pid_t> pids;
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   }
   const long rounds = std::atol(argv[2]);
   const std::vector<char*> programs(argv + 3, argv + argc);
-  platform::Event never;
+  platform::ManualResetEvent never;
   never.Create("");
   long runs = 0;
   for (long round = 0; round < rounds; ++round) {
