@@ -2,8 +2,13 @@
 #include "tasks/output_masker.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace hvs {
+
+namespace {
+constexpr std::size_t kNotSearched = static_cast<std::size_t>(-1);
+}  // namespace
 
 OutputMasker::OutputMasker(std::vector<Replacement> replacements) {
   std::erase_if(replacements, [](const Replacement& r) { return r.first.empty(); });
@@ -13,19 +18,52 @@ OutputMasker::OutputMasker(std::vector<Replacement> replacements) {
                    });
   replacements_ = std::move(replacements);
   for (const Replacement& r : replacements_)
-    startsSecret_[static_cast<unsigned char>(r.first.front())] = true;
+    if (firstBytes_.find(r.first.front()) == std::string::npos) firstBytes_ += r.first.front();
+  nextAt_.resize(firstBytes_.size());
 }
 
-void OutputMasker::Feed(std::string_view piece, std::string& out) {
+std::string OutputMasker::Mask(std::vector<Replacement> replacements,
+                               const std::vector<std::string_view>& pieces) {
+  OutputMasker masker(std::move(replacements));
+  std::string out;
+  const Sink append = [&out](std::string_view part) { out.append(part); };
+  for (std::string_view piece : pieces) masker.Feed(piece, append);
+  masker.Finish(append);
+  return out;
+}
+
+void OutputMasker::Feed(std::string_view piece, const Sink& sink) {
   if (replacements_.empty()) {
-    out.append(piece);
-    return;
+    sink(piece);
+  } else if (pending_.empty()) {
+    Scan(piece, sink, false);
+  } else {
+    std::string held = std::move(pending_);
+    pending_.clear();
+    held.append(piece);
+    Scan(held, sink, false);
   }
-  pending_.append(piece);
-  Emit(out, false);
 }
 
-void OutputMasker::Finish(std::string& out) { Emit(out, true); }
+void OutputMasker::Finish(const Sink& sink) {
+  if (pending_.empty()) return;
+  const std::string held = std::move(pending_);
+  pending_.clear();
+  Scan(held, sink, true);
+}
+
+std::size_t OutputMasker::NextCandidate(std::string_view text, std::size_t at) {
+  std::size_t next = text.size();
+  for (std::size_t i = 0; i < firstBytes_.size(); ++i) {
+    if (nextAt_[i] == kNotSearched || nextAt_[i] < at) {
+      const void* found = std::memchr(text.data() + at, firstBytes_[i], text.size() - at);
+      nextAt_[i] = found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
+                         : text.size();
+    }
+    next = std::min(next, nextAt_[i]);
+  }
+  return next;
+}
 
 const Replacement* OutputMasker::MatchAt(std::string_view text, std::size_t at) const {
   for (const Replacement& r : replacements_)
@@ -39,27 +77,25 @@ bool OutputMasker::MayBeginSecret(std::string_view tail) const {
   return false;
 }
 
-void OutputMasker::Emit(std::string& out, bool final) {
-  const std::string_view text = pending_;
-  std::size_t at = 0;
-  std::size_t plainFrom = 0;  // start of the run of plain bytes not yet appended
-  while (at < text.size()) {
-    if (!startsSecret_[static_cast<unsigned char>(text[at])]) {
-      ++at;
-      continue;
-    }
+void OutputMasker::Scan(std::string_view text, const Sink& sink, bool final) {
+  std::fill(nextAt_.begin(), nextAt_.end(), kNotSearched);
+  std::size_t plainFrom = 0;  // start of the plain text not yet given to the sink
+  for (std::size_t at = NextCandidate(text, 0); at < text.size(); at = NextCandidate(text, at)) {
     if (const Replacement* found = MatchAt(text, at)) {
-      out.append(text.substr(plainFrom, at - plainFrom));
-      out.append(found->second);
+      if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
+      sink(found->second);
       at += found->first.size();
       plainFrom = at;
       continue;
     }
-    if (!final && MayBeginSecret(text.substr(at))) break;
+    if (!final && MayBeginSecret(text.substr(at))) {
+      if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
+      pending_.assign(text.substr(at));
+      return;
+    }
     ++at;
   }
-  out.append(text.substr(plainFrom, at - plainFrom));
-  pending_.erase(0, at);
+  if (plainFrom < text.size()) sink(text.substr(plainFrom));
 }
 
 }  // namespace hvs

@@ -39,7 +39,9 @@ class ProcessWatcher {
   // at the stop too if forceKill, else lets it run on. The mark is cleared as the watch
   // ends, which is at once when the process cannot be created; when no thread can be
   // made it is cleared before the return. Without a stop event the thread waits for the
-  // process alone.
+  // process alone. The process's output goes through a pipe into the owner's OutputPath
+  // (RunOutput), with the owner's OutputSecrets masked; when the run ended in anything but
+  // exit code 0 its last lines follow its end line, as "Task '<Name>' output: <line>".
   // A process that cannot be created is logged by the thread as "Task '<Name>' could not
   // be started: <system text>" (both with "%" doubled), unless the task is gone by then.
   // `announce`, when given, runs on the calling thread for a Started start before that

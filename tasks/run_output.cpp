@@ -56,21 +56,17 @@ void RemoveStaleOutputFiles(const std::string& outputFolder,
 }
 
 RunOutput::RunOutput(std::string path, OutputMasker masker)
-    : path_(std::move(path)), masker_(std::move(masker)) {
+    : path_(std::move(path)),
+      masker_(std::move(masker)),
+      keep_([this](std::string_view text) { Keep(text); }) {
   MakeFolders(path_);
   error_ = file_.Create(path_);
 }
 
-void RunOutput::Take(std::string_view piece) {
-  masked_.clear();
-  masker_.Feed(piece, masked_);
-  Keep(masked_);
-}
+void RunOutput::Take(std::string_view piece) { masker_.Feed(piece, keep_); }
 
 void RunOutput::Finish() {
-  masked_.clear();
-  masker_.Finish(masked_);
-  Keep(masked_);
+  masker_.Finish(keep_);
   if (!line_.empty()) lines_.push_back(line_);
   while (lines_.size() > kLastLines) lines_.pop_front();
   if (leftOut_ > 0) {

@@ -73,7 +73,7 @@ class RunOutput {
   OutputMasker masker_;
   platform::OutputFile file_;
   platform::Error error_ = platform::kSuccess;
-  std::string masked_;           // scratch for the masker's output
+  OutputMasker::Sink keep_;      // Keep, for the masker
   std::size_t headWritten_ = 0;  // bytes given to the file as the head
   bool headEndsLine_ = true;
   std::string tail_;             // ring of the bytes after the head; grows up to kTailBytes

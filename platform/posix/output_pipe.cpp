@@ -40,14 +40,14 @@ void OutputPipe::CloseWriteEnd() noexcept {
 
 OutputPipe::ReadResult OutputPipe::Read(std::string& into) {
   if (!IsOpen()) return ReadResult::kFailed;
-  char buffer[kReadSize];
+  // Straight into the string: a run's output is copied once on its way in.
+  const std::size_t before = into.size();
+  into.resize(before + kReadSize);
   ssize_t count = 0;
-  do count = ::read(ends_->read.get(), buffer, sizeof buffer);
+  do count = ::read(ends_->read.get(), into.data() + before, kReadSize);
   while (count < 0 && errno == EINTR);
-  if (count > 0) {
-    into.append(buffer, static_cast<std::size_t>(count));
-    return ReadResult::kData;
-  }
+  into.resize(before + static_cast<std::size_t>(count > 0 ? count : 0));
+  if (count > 0) return ReadResult::kData;
   if (count == 0) return ReadResult::kClosed;
   return errno == EAGAIN || errno == EWOULDBLOCK ? ReadResult::kEmpty : ReadResult::kFailed;
 }

@@ -19,11 +19,7 @@ const std::string kDatabaseKey = "SOFTWARE\\Sorvane\\Meridel Server\\Database";
 
 std::string Masked(const std::vector<Replacement>& secrets,
                    const std::vector<std::string_view>& pieces) {
-  OutputMasker masker(secrets);
-  std::string out;
-  for (std::string_view piece : pieces) masker.Feed(piece, out);
-  masker.Finish(out);
-  return out;
+  return OutputMasker::Mask(secrets, pieces);
 }
 
 std::string WithoutCarriageReturns(std::string text) {
