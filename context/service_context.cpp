@@ -53,7 +53,7 @@ ServiceContext::ServiceContext(std::string programDirectory,
       foreground_(false),
       clock_(clock),
       log_(DivertedLog(*this, clock, std::move(sink))),
-      settings_(log_, platform::RegistryKey::LocalMachine(), SettingsStore::Access::kReadOnly),
+      settings_(log_, platform::RegistryKey::LocalMachineForReading(), SettingsStore::Access::kReadOnly),
       variables_(settings_, log_) {}
 
 void ServiceContext::ReadDefaultTimeLimit() {

@@ -123,6 +123,18 @@ inline constexpr std::size_t kMaxExecutableNameLength = 49;
 using ExecutableVisitor = std::function<bool(const std::string& name)>;
 Error VisitRunningExecutables(const ExecutableVisitor& visitor);
 
+// Whether some process of the machine runs the program that Create would start for
+// `commandLine`. POSIX knows a program by its file: a process whose executable is that file
+// (same device and inode), or, for a script (a file that begins with "#!") and for a
+// command whose first token is a shell or interpreter (sh, bash, python3, env, ...), a
+// process whose arguments name the script's file; an interpreter given "-c" text (or
+// perl's -e, ...) runs no file, and such a command is never found running. Every process
+// is looked at; /proc is read once. Windows knows a running program only by its
+// executable's base name and answers kByNameOnly: the caller takes the name from the
+// command by its own rule and looks for it with VisitRunningExecutables.
+enum class ProgramSearch { kNotRunning, kRunning, kByNameOnly };
+ProgramSearch FindRunningProgram(const std::string& commandLine);
+
 // Call once at program start. A write to a pipe or socket whose reader has gone (a console
 // piped into `head`) then fails with an error instead of ending the program; the processes
 // it starts get the default behaviour back. Nothing to do on Windows.

@@ -40,6 +40,11 @@ class RegistryKey {
 
   // HKEY_LOCAL_MACHINE itself, the root of every path this program uses.
   static RegistryKey LocalMachine();
+  // HKEY_LOCAL_MACHINE for a tool that only looks, with read access; so are the keys opened
+  // below it. On POSIX the store is then opened for reading only and never created or
+  // written, and a store that is not there reads as an empty HKEY_LOCAL_MACHINE. Windows'
+  // reads write nothing anyway: there it is LocalMachine().
+  static RegistryKey LocalMachineForReading();
 
   bool IsOpen() const noexcept { return handle_.valid(); }
   void Close() noexcept { handle_.reset(); }
@@ -98,6 +103,13 @@ class RegistryReadBatch {
  private:
   bool begun_ = false;
 };
+
+// What keeps this process from using the registry, as a sentence naming the cause ("the
+// state directory /x may be written by others (mode 0777)"), with its error; 0 and `why`
+// untouched when nothing does. A store that is not there yet keeps nobody out: a write
+// makes it, and a reader sees it empty. Looks without creating anything. Windows' registry
+// is part of the system: always 0 there.
+Error RegistryStoreProblem(std::string& why);
 
 // Lets an implementation file wrap and reach native handles.
 struct RegistryAccess {

@@ -5,6 +5,7 @@
 
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 #include "context/service_context.h"
 #include "tasks/stop_event.h"
@@ -66,6 +67,9 @@ void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
 
   ServiceContext context(environment_.ProgramDirectory(), foreground, environment_.clock());
   context.log().Log("Service Started.");
+  // Without its store the service runs on defaults and keeps no LastRun: said once, here.
+  if (std::string why; platform::RegistryStoreProblem(why) != platform::kSuccess)
+    context.log().LogFormat("The registry store cannot be used: %s", why.c_str());
   context.setEventReporter([this](std::uint16_t type, std::uint32_t eventId,
                                   const std::vector<std::string>& strings) {
     ReportTaskEvent(type, eventId, strings);

@@ -67,7 +67,7 @@ int RunTaskOnce(const std::string& programDirectory, const std::string& name, st
   LogFile console(false);
   console.Divert([&out](std::string_view message) { out << EchoText(message) << "\n"; });
   Task& task = *trial->task;
-  if (IsProcessRunning(ExecutableNameOf(task.RunCommand))) {
+  if (IsRunningElsewhere(task.RunCommand)) {
     console.LogFormat("Task '%s' is already running outside of this service.",
                       EscapePercent(task.Name).c_str());
     return kRunRefused;

@@ -46,7 +46,7 @@ std::string NextDueText(const Task& task, std::int64_t now) {
 // records as it starts it; that time is shown beside it.
 std::string RunningText(const Task& task, std::int64_t now) {
   const std::string name = ExecutableNameOf(task.RunCommand);
-  const bool running = IsProcessRunning(name);
+  const bool running = IsRunningElsewhere(task.RunCommand);
   std::string answer = running ? "yes" : "no";
   const std::string shown = ExecutableNameOf(task.DisplayCommand);
   if (shown == name && shown != task.DisplayCommand) answer += " (" + shown + ")";
@@ -113,6 +113,7 @@ void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std
 
 int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostream& err,
               const platform::Clock& clock) {
+  if (const platform::Error error = ReportUnusableRegistry(err)) return static_cast<int>(error);
   TrialLoader loader(programDirectory, clock);
   const std::string config = loader.context().ConfigDirectory();
   std::vector<platform::FileEntry> files;

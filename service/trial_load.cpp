@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/error_text.h"
+#include "platform/registry.h"
 
 namespace hvs {
 
@@ -39,6 +40,13 @@ TrialLoad TrialLoader::Load(const platform::FileEntry& match, const std::string&
   trial.messages = std::move(messages_);
   messages_.clear();
   return trial;
+}
+
+platform::Error ReportUnusableRegistry(std::ostream& err) {
+  std::string why;
+  const platform::Error error = platform::RegistryStoreProblem(why);
+  if (error != platform::kSuccess) err << "The registry store cannot be used: " << why << "\n";
+  return error;
 }
 
 void ReportSearchFailure(std::ostream& err, const std::string& directory, platform::Error error) {

@@ -44,6 +44,10 @@ class TrialLoader {
   ServiceContext context_;  // after messages_: its log writes there
 };
 
+// When the registry cannot be used (platform::RegistryStoreProblem), says so and why on
+// `err` and returns the error; else 0. Values read without it would be mere defaults.
+platform::Error ReportUnusableRegistry(std::ostream& err);
+
 // The line that tells `err` why `directory` could not be searched.
 void ReportSearchFailure(std::ostream& err, const std::string& directory, platform::Error error);
 

@@ -61,6 +61,7 @@ bool Check(TrialLoader& loader, const FileToCheck& file, std::ostream& out) {
 
 int ValidateTaskFiles(const std::string& programDirectory, const std::vector<std::string>& files,
                       std::ostream& out, std::ostream& err) {
+  if (const platform::Error error = ReportUnusableRegistry(err)) return static_cast<int>(error);
   TrialLoader loader(programDirectory);
   std::vector<FileToCheck> toCheck;
   for (const std::string& path : files) toCheck.push_back(Named(path));

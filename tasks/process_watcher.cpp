@@ -126,7 +126,7 @@ bool ProcessWatcher::IsRunning() const { return watch_ && watch_->running; }
 
 StartResult ProcessWatcher::Start(const std::function<void()>& announce) {
   if (IsRunning()) return StartResult::AlreadyRunning;
-  if (IsProcessRunning(ExecutableNameOf(owner_.RunCommand))) return StartResult::RunningElsewhere;
+  if (IsRunningElsewhere(owner_.RunCommand)) return StartResult::RunningElsewhere;
 
   // Marked running before the thread exists: neither a second Start nor the all-finished
   // test at stop may see the task idle while its thread is still on its way.

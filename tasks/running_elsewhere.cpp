@@ -1,4 +1,4 @@
-// The executable name of a command line, and the look-up of that name among the processes.
+// The executable name of a command line, and the look-up of a command's program among the processes.
 #include "tasks/running_elsewhere.h"
 
 #include "config/match_first_group.h"
@@ -39,6 +39,15 @@ bool IsProcessRunning(const std::string& name) {
     return found;
   });
   return found;
+}
+
+bool IsRunningElsewhere(const std::string& command) {
+  switch (platform::FindRunningProgram(command)) {
+    case platform::ProgramSearch::kRunning: return true;
+    case platform::ProgramSearch::kNotRunning: return false;
+    case platform::ProgramSearch::kByNameOnly: break;
+  }
+  return IsProcessRunning(ExecutableNameOf(command));
 }
 
 }  // namespace hvs

@@ -16,4 +16,9 @@ std::string ExecutableNameOf(std::string_view command);
 // regard to case. False when no process has it, and when the processes cannot be listed.
 bool IsProcessRunning(const std::string& name);
 
+// True when the program that `command` starts already runs in some process, as the
+// platform finds it (platform::FindRunningProgram); where the platform knows running
+// programs only by name (Windows), when IsProcessRunning(ExecutableNameOf(command)).
+bool IsRunningElsewhere(const std::string& command);
+
 }  // namespace hvs

@@ -13,7 +13,19 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace platform::posix {
+
+const std::string& ProgramDirectory() {
+  static const std::string directory = [] {
+    const std::string path = ProgramPath();
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }();
+  return directory;
+}
 
 bool MeansNotHere(int error) {
   return error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV ||

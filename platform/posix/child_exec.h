@@ -14,6 +14,8 @@ namespace platform::posix {
 std::vector<std::string> ExecutableCandidates(const std::string& program,
                                               const std::string& programDirectory = {},
                                               const char* searchPath = nullptr);
+// The directory of this program, searched first for a bare program name; empty when unknown.
+const std::string& ProgramDirectory();
 // Whether an exec's errno means the program is not at that path, so the next one is tried.
 bool MeansNotHere(int error);
 // execvp's walk over `candidates`: `run(path)` returns 0 once the program runs, else its

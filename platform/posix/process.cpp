@@ -2,7 +2,6 @@
 // and the running executables read from /proc.
 #include "platform/process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,8 +29,6 @@ extern char** environ;
 namespace platform {
 
 namespace {
-
-using UniqueDir = UniqueAny<DIR*, &::closedir>;
 
 constexpr std::size_t kMaxProcesses = 1024;
 
@@ -111,13 +108,6 @@ ExitStatus ToExitStatus(int status) {
   return result;
 }
 
-bool IsProcessEntry(const dirent& entry) {
-  if (entry.d_type != DT_DIR && entry.d_type != DT_UNKNOWN) return false;
-  for (const char* c = entry.d_name; *c != '\0'; ++c)
-    if (*c < '0' || *c > '9') return false;
-  return entry.d_name[0] != '\0';
-}
-
 enum class Executable { kNamed, kNone, kUnreadable };
 
 // The base name of <proc>/<pid>/exe. kNone for kernel threads (and processes just gone),
@@ -137,17 +127,6 @@ Executable ExecutableName(int procFd, const char* pid, std::string& name) {
   return name.empty() ? Executable::kUnreadable : Executable::kNamed;
 }
 
-// The directory the program was started from: searched first for a bare program name.
-const std::string& ProgramDirectory() {
-  static const std::string directory = [] {
-    const std::string path = ProgramPath();
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return std::string();
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-  }();
-  return directory;
-}
-
 }  // namespace
 
 namespace detail {
@@ -159,7 +138,7 @@ Error Process::Create(const std::string& commandLine, Group group, OutputPipe* o
   const bool piped = output != nullptr && output->ends_ && output->ends_->write.valid();
   const std::vector<std::string> arguments = posix::SplitCommandLine(commandLine);
   const std::vector<std::string> candidates =
-      posix::ExecutableCandidates(arguments.front(), ProgramDirectory());
+      posix::ExecutableCandidates(arguments.front(), posix::ProgramDirectory());
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -243,6 +222,13 @@ void Process::LetGo() noexcept {
 }
 
 namespace posix {
+
+bool IsProcessEntry(const dirent& entry) {
+  if (entry.d_type != DT_DIR && entry.d_type != DT_UNKNOWN) return false;
+  for (const char* c = entry.d_name; *c != '\0'; ++c)
+    if (*c < '0' || *c > '9') return false;
+  return entry.d_name[0] != '\0';
+}
 
 Error VisitExecutablesIn(const std::string& procDirectory, const ExecutableVisitor& visitor) {
   UniqueDir proc(::opendir(procDirectory.c_str()));

@@ -1,9 +1,15 @@
 // RegistryKey on POSIX: each handle is a small heap record {key id, access} over the SQLite store.
 #include "platform/registry.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <new>
 
+#include "platform/posix/errno_map.h"
 #include "platform/posix/registry_store.h"
+#include "platform/posix/state_dir.h"
 
 namespace platform {
 
@@ -23,8 +29,10 @@ const KeyHandle* HandleOf(const RegistryKey& key) {
 // The Win32 calls take names as C strings; whatever follows a NUL is not part of the name.
 std::string_view CName(std::string_view text) { return text.substr(0, text.find('\0')); }
 
-Error Adopt(posix::KeyId id, std::uint32_t access, RegistryKey& key) {
-  auto* handle = new (std::nothrow) KeyHandle{id, access};
+Error Adopt(posix::KeyId id, std::uint32_t access, const KeyHandle& base, RegistryKey& key) {
+  // Below HKEY_LOCAL_MACHINE for reading, no handle may write, whatever it asks for.
+  if (base.readingOnly) access &= kKeyRead;
+  auto* handle = new (std::nothrow) KeyHandle{id, access, base.readingOnly};
   if (handle == nullptr) return kNotEnoughMemory;
   key = RegistryAccess::Wrap(handle);
   return kSuccess;
@@ -37,12 +45,34 @@ RegistryKey RegistryKey::LocalMachine() {
   return RegistryAccess::Wrap(new (std::nothrow) KeyHandle{posix::kRootKeyId, kKeyAllAccess});
 }
 
+RegistryKey RegistryKey::LocalMachineForReading() {
+  return RegistryAccess::Wrap(new (std::nothrow) KeyHandle{posix::kRootKeyId, kKeyRead, true});
+}
+
+Error RegistryStoreProblem(std::string& why) {
+  const std::string directory = posix::StateDirectory(posix::Missing::kLeave);
+  std::string reason;
+  const Error refused = posix::CheckDirectory(directory, &reason);
+  if (refused == kFileNotFound && !directory.empty()) return kSuccess;  // made at the first write
+  if (refused != kSuccess) {
+    why = reason;
+    return refused;
+  }
+  const std::string store = directory + "/registry.db";
+  if (::access(store.c_str(), F_OK) == 0 && ::access(store.c_str(), R_OK) != 0) {
+    const int error = errno;
+    why = store + " cannot be read: " + std::strerror(error);
+    return posix::FromErrno(error);
+  }
+  return kSuccess;
+}
+
 Error RegistryKey::Create(std::string_view path, std::uint32_t access, RegistryKey& key) const {
   const KeyHandle* base = HandleOf(*this);
   if (base == nullptr) return kInvalidHandle;
   posix::KeyId id = 0;
   if (Error error = store::CreateKey(*base, CName(path), id)) return error;
-  return Adopt(id, access, key);
+  return Adopt(id, access, *base, key);
 }
 
 Error RegistryKey::Open(std::string_view path, std::uint32_t access, RegistryKey& key) const {
@@ -50,7 +80,7 @@ Error RegistryKey::Open(std::string_view path, std::uint32_t access, RegistryKey
   if (base == nullptr) return kInvalidHandle;
   posix::KeyId id = 0;
   if (Error error = store::OpenKey(*base, CName(path), id)) return error;
-  return Adopt(id, access, key);
+  return Adopt(id, access, *base, key);
 }
 
 Error RegistryKey::QueryValue(std::string_view name, std::uint32_t* type, void* data,

@@ -75,7 +75,15 @@ constexpr const char* kStatements[kSqlCount] = {
 
 class Store {
  public:
-  Error Ensure() { return db_ ? kSuccess : Open(); }
+  // A connection opened for writing serves reads too; one that only reads is replaced by one
+  // for writing when a write needs it.
+  Error Ensure(bool forWriting) {
+    if (Serves(forWriting)) return kSuccess;
+    Close();
+    return Open(forWriting);
+  }
+  bool Serves(bool forWriting) const { return db_ && (forWriting_ || !forWriting); }
+  bool IsOpen() const { return db_.valid(); }
   void Close() noexcept {
     for (auto& statement : statements_) statement.reset();
     db_.reset();
@@ -84,9 +92,12 @@ class Store {
   sqlite3_stmt* operator[](Sql sql) const { return statements_[sql].get(); }
 
  private:
-  Error Open() {
+  Error Open(bool forWriting) {
     UniqueDatabase db;
-    if (Error error = sqlite::OpenStateDatabase("registry.db", kSchema, db)) return error;
+    Error opened = forWriting ? sqlite::OpenStateDatabase("registry.db", kSchema, db)
+                              : sqlite::OpenExistingStateDatabase("registry.db", db);
+    if (opened == kFileNotFound && !forWriting) opened = sqlite::OpenEmptyDatabase(kSchema, db);
+    if (opened != kSuccess) return opened;
     UniqueStatement prepared[kSqlCount];
     for (int sql = 0; sql < kSqlCount; ++sql) {
       const int result = sqlite3_prepare_v3(
@@ -95,11 +106,13 @@ class Store {
     }
     for (int sql = 0; sql < kSqlCount; ++sql) statements_[sql] = std::move(prepared[sql]);
     db_ = std::move(db);
+    forWriting_ = forWriting;
     return kSuccess;
   }
 
   // Declared first so that it is destroyed after the statements.
   UniqueDatabase db_;
+  bool forWriting_ = false;
   UniqueStatement statements_[kSqlCount];
 };
 
@@ -229,12 +242,18 @@ Store& TheStore() {
   return store;
 }
 
+// The store, open as `handle` needs it. Replacing the connection ends a batch's transaction.
+Error EnsureFor(Store& store, const KeyHandle& handle) {
+  if (!store.Serves(!handle.readingOnly)) TheReadBatch().open = false;
+  return store.Ensure(!handle.readingOnly);
+}
+
 template <typename Operation>
-Error Locked(Operation&& operation) noexcept {
+Error Locked(const KeyHandle& handle, Operation&& operation) noexcept {
   try {
     std::lock_guard<std::recursive_mutex> lock(StoreMutex());
     Store& store = TheStore();
-    if (Error error = store.Ensure()) return error;
+    if (Error error = EnsureFor(store, handle)) return error;
     return operation(store);
   } catch (const std::bad_alloc&) {
     return kNotEnoughMemory;
@@ -296,7 +315,7 @@ Error WalkInOneSnapshot(const Store& store, KeyId from, const std::vector<std::s
 
 Error ListNames(const KeyHandle& key, Sql sql, std::vector<std::string>& names) {
   names.clear();
-  const Error error = Locked([&](Store& store) -> Error {
+  const Error error = Locked(key, [&](Store& store) -> Error {
     ResumeBatchView(store);
     Query query(store, sql);
     query.Bind(1, key.id);
@@ -313,7 +332,7 @@ Error ListNames(const KeyHandle& key, Sql sql, std::vector<std::string>& names) 
 
 Error CreateKey(const KeyHandle& base, std::string_view path, KeyId& key) {
   std::vector<std::string_view> levels;
-  return Locked([&](Store& store) -> Error {
+  return Locked(base, [&](Store& store) -> Error {
     if (Error error = SplitPath(path, levels)) return error;
     std::size_t found = 0;
     KeyId id = 0;
@@ -340,7 +359,7 @@ Error CreateKey(const KeyHandle& base, std::string_view path, KeyId& key) {
 
 Error OpenKey(const KeyHandle& base, std::string_view path, KeyId& key) {
   std::vector<std::string_view> levels;
-  return Locked([&](Store& store) -> Error {
+  return Locked(base, [&](Store& store) -> Error {
     if (Error error = SplitPath(path, levels)) return error;
     std::size_t found = 0;
     KeyId id = 0;
@@ -352,8 +371,9 @@ Error OpenKey(const KeyHandle& base, std::string_view path, KeyId& key) {
 }
 
 Error DeleteKey(const KeyHandle& base, std::string_view path) {
+  if (base.readingOnly) return kAccessDenied;
   std::vector<std::string_view> levels;
-  return Locked([&](Store& store) -> Error {
+  return Locked(base, [&](Store& store) -> Error {
     if (Error error = SplitPath(path, levels)) return error;
     Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
@@ -379,7 +399,7 @@ Error QueryValue(const KeyHandle& key, std::string_view name, std::uint32_t* typ
                  std::uint32_t* size) {
   if (data != nullptr && size == nullptr) return kInvalidParameter;
   if ((key.access & kKeyQueryValue) == 0) return kAccessDenied;
-  return Locked([&](Store& store) -> Error {
+  return Locked(key, [&](Store& store) -> Error {
     ResumeBatchView(store);
     Query query(store, kSelectValue);
     const int result = query.Bind(1, key.id).Bind(2, name).Step();
@@ -407,7 +427,7 @@ Error SetValue(const KeyHandle& key, std::string_view name, std::uint32_t type, 
   if (data == nullptr && size != 0) return kInvalidParameter;
   if (name.size() > kMaxValueNameLength) return kInvalidParameter;
   if ((key.access & kKeySetValue) == 0) return kAccessDenied;
-  return Locked([&](Store& store) -> Error {
+  return Locked(key, [&](Store& store) -> Error {
     Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
     Query query(store, kUpsertValue);
@@ -420,7 +440,7 @@ Error SetValue(const KeyHandle& key, std::string_view name, std::uint32_t type, 
 
 Error DeleteValue(const KeyHandle& key, std::string_view name) {
   if ((key.access & kKeySetValue) == 0) return kAccessDenied;
-  return Locked([&](Store& store) -> Error {
+  return Locked(key, [&](Store& store) -> Error {
     Transaction transaction(store, kBeginWrite);
     if (Error error = transaction.Begin()) return error;
     {
@@ -453,7 +473,7 @@ Error ListValues(const KeyHandle& key, std::vector<std::string>& names) {
 }
 
 Error Flush(const KeyHandle& key) {
-  return Locked([&](Store& store) -> Error {
+  return Locked(key, [&](Store& store) -> Error {
     if (Error error = RequireKey(store, key.id)) return error;
     // A passive checkpoint never waits; whatever it leaves in the journal is synced already.
     const int result =
@@ -470,9 +490,10 @@ bool BeginReadBatch() noexcept {
   }
   ReadBatch& batch = TheReadBatch();
   Store& store = TheStore();
-  // A store that cannot be opened or read now leaves each read to fail on its own.
-  if (batch.depth++ == 0 && store.Ensure() == kSuccess)
-    batch.open = Run(store, kBeginRead) == kSuccess;
+  // A store not open yet is opened by the batch's first read, as its handle needs, which
+  // then begins the view (ResumeBatchView); one that cannot be read leaves each read to
+  // fail on its own.
+  if (batch.depth++ == 0 && store.IsOpen()) batch.open = Run(store, kBeginRead) == kSuccess;
   return true;
 }
 

@@ -14,10 +14,12 @@ namespace platform::posix {
 using KeyId = std::int64_t;
 inline constexpr KeyId kRootKeyId = 1;
 
-// What an open registry handle points at: the key and the rights it was opened with.
+// What an open registry handle points at: the key and the rights it was opened with, and
+// whether it comes from HKEY_LOCAL_MACHINE for reading only (RegistryKey::LocalMachineForReading).
 struct KeyHandle {
   KeyId id = kRootKeyId;
   std::uint32_t access = 0;
+  bool readingOnly = false;
 };
 
 // The store lives in StateDirectory()/registry.db (mode 0600, WAL journal) and is shared by
@@ -27,6 +29,10 @@ struct KeyHandle {
 // handle's key: a leading `\` or an empty level is 161; one trailing `\` is ignored.
 // Every call fails with 1018 when the handle's key has been deleted, and with the error
 // of the open (an errno mapping, 5 or 1016) while the database cannot be opened.
+// A handle for reading only uses the connection as it is, or opens one that only reads:
+// the store is then neither created nor written, and a store that is not there reads as
+// an empty one. Any other handle needs a connection that may write, and reopens one that
+// only reads.
 namespace registry_store {
 
 // Finds or creates `path` below `base`; creating needs kKeyCreateSubKey on `base` (else 5).
@@ -35,7 +41,7 @@ Error CreateKey(const KeyHandle& base, std::string_view path, KeyId& key);
 // Finds an existing `path` below `base`; 2 when a level is missing.
 Error OpenKey(const KeyHandle& base, std::string_view path, KeyId& key);
 // Deletes the key `path` below `base` (empty: `base` itself) with its values; 5 when it has
-// subkeys or is the root, and then nothing changes.
+// subkeys or is the root, or `base` is for reading only, and then nothing changes.
 Error DeleteKey(const KeyHandle& base, std::string_view path);
 
 // Reads a value as the registry does: `data` null asks only for the size; a too small

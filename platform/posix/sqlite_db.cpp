@@ -90,14 +90,18 @@ Error OpenReadOnly(const std::string& path, UniqueDatabase& db) {
   return kSuccess;
 }
 
+// By default each connection's page cache starts with room for 20 pages, which it writes
+// to at once: 85 KiB resident for good per store, most of which the event log never fills.
+// Pages are allocated as they are read instead. This must come before SQLite's first use.
+void ConfigureOnce() {
+  static const int pagesOnDemand = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  (void)pagesOnDemand;
+}
+
 }  // namespace
 
 Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db) {
-  // By default each connection's page cache starts with room for 20 pages, which it writes
-  // to at once: 85 KiB resident for good per store, most of which the event log never fills.
-  // Pages are allocated as they are read instead. This must come before SQLite's first use.
-  static const int pagesOnDemand = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
-  (void)pagesOnDemand;
+  ConfigureOnce();
   if (Error error = CheckStateDirectory()) return error;
   const std::string path = StateDirectory() + "/" + fileName;
   Error error = CreatePrivateFile(path);
@@ -116,6 +120,26 @@ Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueD
   }
   if (error != kAccessDenied || ::access(path.c_str(), R_OK) != 0) return error;
   return OpenReadOnly(path, db) == kSuccess ? kSuccess : error;
+}
+
+Error OpenExistingStateDatabase(const std::string& fileName, UniqueDatabase& db) {
+  ConfigureOnce();
+  const std::string directory = StateDirectory(Missing::kLeave);
+  if (Error error = CheckDirectory(directory)) return error;
+  const std::string path = directory + "/" + fileName;
+  if (::access(path.c_str(), F_OK) != 0) return LastErrno();
+  return OpenReadOnly(path, db);
+}
+
+Error OpenEmptyDatabase(const char* schema, UniqueDatabase& db) {
+  ConfigureOnce();
+  UniqueDatabase opened;
+  const int result = sqlite3_open_v2(":memory:", opened.put(),
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const Error error = result != SQLITE_OK ? FromSqlite(opened.get(), result)
+                                          : Configure(opened.get(), {"PRAGMA foreign_keys = ON", schema});
+  if (error == kSuccess) db = std::move(opened);
+  return error;
 }
 
 }  // namespace platform::posix::sqlite

@@ -24,4 +24,13 @@ Error FromSqlite(sqlite3* db, int result);
 // CheckStateDirectory refuses the directory.
 Error OpenStateDatabase(const std::string& fileName, const char* schema, UniqueDatabase& db);
 
+// Opens StateDirectory()/`fileName` for reading only, creating and writing nothing: neither
+// the directory nor the file is made, and no schema is run. 2 when either is missing; 5
+// when CheckStateDirectory would refuse the directory.
+Error OpenExistingStateDatabase(const std::string& fileName, UniqueDatabase& db);
+
+// A database of this process alone, in memory, holding `schema`: the contents of a store
+// that is not there.
+Error OpenEmptyDatabase(const char* schema, UniqueDatabase& db);
+
 }  // namespace platform::posix::sqlite

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <vector>
 
@@ -22,19 +24,55 @@ bool MakeDirectories(const std::string& path, unsigned mode) {
   return ::mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
 }
 
-namespace {
-
 // Somebody else controls a directory that another user owns or that others may write to.
-Error CheckDirectory(const std::string& path) {
-  if (path.empty()) return kFileNotFound;
+Error CheckDirectory(const std::string& path, std::string* why) {
+  const auto refuse = [&](Error error, const std::string& reason) {
+    if (why != nullptr) *why = reason;
+    return error;
+  };
+  if (path.empty()) return refuse(kFileNotFound, "no state directory: HOME is not known");
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return LastErrno();
-  if (!S_ISDIR(info.st_mode)) return kAccessDenied;
-  const bool trustedOwner = info.st_uid == ::geteuid() || info.st_uid == 0;
-  return trustedOwner && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 ? kSuccess : kAccessDenied;
+  if (::stat(path.c_str(), &info) != 0) {
+    const int error = errno;
+    return refuse(FromErrno(error), "the state directory " + path + " cannot be used: " +
+                                        std::strerror(error));
+  }
+  if (!S_ISDIR(info.st_mode))
+    return refuse(kAccessDenied, "the state directory " + path + " is not a directory");
+  if (info.st_uid != ::geteuid() && info.st_uid != 0)
+    return refuse(kAccessDenied, "the state directory " + path + " belongs to user " +
+                                     std::to_string(info.st_uid) +
+                                     ", neither to this process's user nor to root");
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return refuse(kAccessDenied, "the state directory " + path + " may be written by " +
+                                     ((info.st_mode & S_IWOTH) ? "others" : "its group") +
+                                     " (mode " + mode + ")");
+  }
+  return kSuccess;
 }
 
-bool UsableDirectory(const std::string& path) {
+namespace {
+
+// Whether `path` could be made: its nearest existing ancestor is a directory this process
+// may write to.
+bool CouldBeMade(std::string path) {
+  struct stat info {};
+  for (;;) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    path.resize(slash == 0 ? 1 : slash);
+    if (::stat(path.c_str(), &info) == 0)
+      return S_ISDIR(info.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
+    if (slash == 0) return false;
+  }
+}
+
+bool UsableDirectory(const std::string& path, Missing missing) {
+  struct stat info {};
+  if (missing == Missing::kLeave && ::stat(path.c_str(), &info) != 0)
+    return errno == ENOENT && CouldBeMade(path);
   return MakeDirectories(path, 0700) && ::access(path.c_str(), W_OK | X_OK) == 0 &&
          CheckDirectory(path) == kSuccess;
 }
@@ -59,15 +97,16 @@ std::string UserStateDirectory() {
 
 }  // namespace
 
-std::string StateDirectory() {
+std::string StateDirectory(Missing missing) {
+  const bool create = missing == Missing::kCreate;
   if (const char* configured = std::getenv("HVS_STATE_DIR"); configured && *configured) {
-    MakeDirectories(configured, 0700);
+    if (create) MakeDirectories(configured, 0700);
     return configured;
   }
   const std::string system = "/var/lib/hvs";
-  if (UsableDirectory(system)) return system;
+  if (UsableDirectory(system, missing)) return system;
   const std::string user = UserStateDirectory();
-  if (!user.empty()) MakeDirectories(user, 0700);
+  if (create && !user.empty()) MakeDirectories(user, 0700);
   return user;
 }
 

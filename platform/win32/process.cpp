@@ -196,6 +196,9 @@ Error VisitRunningExecutables(const ExecutableVisitor& visitor) {
   return kSuccess;
 }
 
+// Windows tells running programs apart by their executables' base names alone.
+ProgramSearch FindRunningProgram(const std::string&) { return ProgramSearch::kByNameOnly; }
+
 std::string SignalName(int) { return {}; }
 
 // A write to a closed pipe fails with an error on Windows already.

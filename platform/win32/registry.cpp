@@ -66,6 +66,10 @@ RegistryKey RegistryKey::LocalMachine() {
   return RegistryKey(static_cast<void*>(HKEY_LOCAL_MACHINE));
 }
 
+RegistryKey RegistryKey::LocalMachineForReading() { return LocalMachine(); }
+
+Error RegistryStoreProblem(std::string&) { return kSuccess; }
+
 Error RegistryKey::Create(std::string_view path, std::uint32_t access, RegistryKey& key) const {
   HKEY created = nullptr;
   const LONG status =

@@ -98,6 +98,24 @@ TEST(IsProcessRunning, FindsANameOfTheLongestLengthButNeverAPathOrALongerName) {
   ASSERT_TRUE(probe.Kill());
 }
 
+// What a task's start asks: its command, with the program's full path and arguments, is
+// refused while that program runs and started again once it has ended, on both targets. The
+// program is named as each system names one: Windows knows it by that name, Linux by its file.
+TEST(IsRunningElsewhere, FindsATasksProgramByItsCommandUntilItEnds) {
+  testsupport::TempDirectory dir;
+  const std::string suffix = platform::PathSeparator() == '/' ? "" : ".exe";
+  const std::string program = dir / ("hvsprobe" + std::to_string(std::random_device{}()) + suffix);
+  const std::string command = testsupport::QuotedCommand(program) + " /all";
+  ASSERT_TRUE(testsupport::CopySelfTo(program));
+  EXPECT_FALSE(IsRunningElsewhere(command));
+
+  testsupport::ChildProcess probe;
+  ASSERT_TRUE(probe.Start(program, "idle", ""));
+  EXPECT_TRUE(testsupport::Eventually([&] { return IsRunningElsewhere(command); }));
+  ASSERT_TRUE(probe.Kill());
+  EXPECT_TRUE(testsupport::Eventually([&] { return !IsRunningElsewhere(command); }));
+}
+
 TEST(IsProcessRunning, AMissingNameIsNotFound) {
   EXPECT_FALSE(IsProcessRunning("hvs-no-such-process-4711.exe"));
   EXPECT_FALSE(IsProcessRunning(""));

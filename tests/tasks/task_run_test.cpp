@@ -168,12 +168,12 @@ TEST_F(TaskRunTest, ACommandThatCannotBeStartedIsLoggedAsStartedAndThenAsFailed)
 // The name's "%" is doubled for the log file, which shows "%%" where the console shows "%".
 TEST_F(TaskRunTest, AProgramRunningElsewhereIsRefusedWithOneLinePerPeriod) {
   const std::string elsewhere = NewProgram("sleep");
-  const std::string name = elsewhere.substr(elsewhere.find_last_of(platform::PathSeparator()) + 1);
   testsupport::ChildProcess other;
   ASSERT_TRUE(other.Start(elsewhere, "task-program", program / "starts"));
   ASSERT_NE(WaitForStart(elsewhere), 0u);
 
-  auto task = NewTask("100%", name + " /nightly", false, 60);
+  // The program as the launcher would find it: Linux knows a running program by its file.
+  auto task = NewTask("100%", testsupport::QuotedCommand(elsewhere) + " /nightly", false, 60);
   Tick(*task, kTime, kTime + 61);
   const std::string refusal = "Task '100%%' is already running outside of this service.";
   EXPECT_EQ(LogMessages(), (std::vector<std::string>{refusal, refusal}));

@@ -119,6 +119,76 @@ TEST(RegistryStoreFile, UnusableDatabaseFailsEveryCallAndRecoversOnceUsable) {
   EXPECT_EQ(0u, machine.Create("SOFTWARE\\HvsTest", platform::kKeyAllAccess, key));
 }
 
+// A tool that only looks makes no state directory, no registry.db and no schema; a store
+// that is not there reads as an empty one, and nothing can be written through the reader.
+TEST(RegistryStoreFile, ReadingOnlyCreatesNothingAndAMissingStoreReadsEmpty) {
+  OtherStateDirectory state;
+  const struct {
+    const char* what;
+    std::string directory;
+  } places[] = {{"a missing state directory", state / "missing"}, {"an empty one", OtherStateDirectory::Current()}};
+  for (const auto& place : places) {
+    SCOPED_TRACE(place.what);
+    store::CloseStore();
+    testsupport::SetEnv("HVS_STATE_DIR", place.directory);
+    RegistryKey reader = RegistryKey::LocalMachineForReading();
+    RegistryKey key;
+    std::vector<std::string> names{"x"};
+    std::uint32_t size = 0;
+    EXPECT_EQ(platform::kFileNotFound, reader.Open("SOFTWARE\\Sorvane\\HVS", platform::kKeyRead, key));
+    EXPECT_EQ(platform::kSuccess, reader.ListSubkeys(names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(platform::kFileNotFound, reader.QueryValue("LastRun", nullptr, nullptr, &size));
+    EXPECT_EQ(platform::kAccessDenied, reader.Create("SOFTWARE", platform::kKeyAllAccess, key));
+    EXPECT_EQ(platform::kAccessDenied, reader.SetValue("v", platform::kRegSz, "x", 1));
+    EXPECT_EQ(platform::kAccessDenied, reader.DeleteKey("SOFTWARE"));
+    EXPECT_FALSE(testsupport::FileExists(place.directory + "/registry.db"));
+    std::string why;
+    EXPECT_EQ(platform::kSuccess, platform::RegistryStoreProblem(why)) << why;
+  }
+  EXPECT_FALSE(testsupport::FileExists(state / "missing"));
+}
+
+// Reads and writes in one process: the reader's connection gives way to one that writes,
+// and a reader opens an existing store without writing to it.
+TEST(RegistryStoreFile, AReaderSeesTheStoreAsWrittenAndAWriterAfterItStillWrites) {
+  OtherStateDirectory state;
+  RegistryKey reader = RegistryKey::LocalMachineForReading();
+  RegistryKey key;
+  ASSERT_EQ(platform::kFileNotFound, reader.Open("SOFTWARE\\HvsTest", platform::kKeyRead, key));
+  RegistryKey written;
+  ASSERT_EQ(0u, RegistryKey::LocalMachine().Create("SOFTWARE\\HvsTest", platform::kKeyAllAccess, written));
+  ASSERT_EQ(0u, WriteText(written, "LastRun", "1700000000"));
+  ASSERT_EQ(0u, reader.Open("SOFTWARE\\HvsTest", platform::kKeyAllAccess, key));
+  EXPECT_EQ("1700000000", ReadText(key, "LastRun"));
+  EXPECT_EQ(platform::kAccessDenied, WriteText(key, "LastRun", "0"));
+
+  store::CloseStore();
+  const std::string before = testsupport::ReadFile(state / "registry.db");
+  ASSERT_EQ(0u, reader.Open("SOFTWARE\\HvsTest", platform::kKeyRead, key));
+  EXPECT_EQ("1700000000", ReadText(key, "LastRun"));
+  EXPECT_EQ(before, testsupport::ReadFile(state / "registry.db"));
+  EXPECT_EQ(0u, WriteText(written, "LastRun", "1700000060"));
+  EXPECT_EQ("1700000060", ReadText(key, "LastRun"));
+}
+
+// A directory that others control is refused, and the reason names it and its fault.
+TEST(RegistryStoreFile, ARefusedStateDirectoryIsAProblemThatSaysWhy) {
+  OtherStateDirectory state;
+  namespace fs = std::filesystem;
+  const std::string directory = OtherStateDirectory::Current();
+  fs::permissions(directory, fs::perms::all);
+  std::string why;
+  EXPECT_EQ(platform::kAccessDenied, platform::RegistryStoreProblem(why));
+  EXPECT_NE(why.find(directory), std::string::npos) << why;
+  EXPECT_NE(why.find("may be written by others (mode 0777)"), std::string::npos) << why;
+  RegistryKey key;
+  EXPECT_EQ(platform::kAccessDenied,
+            RegistryKey::LocalMachineForReading().Open("SOFTWARE", platform::kKeyRead, key));
+  fs::permissions(directory, fs::perms::owner_all);
+  EXPECT_EQ(platform::kSuccess, platform::RegistryStoreProblem(why));
+}
+
 TEST(RegistryStoreFile, StateDirectoryIsTheConfiguredOneCreatedOwnerOnly) {
   testsupport::TempDirectory scratch;
   const std::string saved = OtherStateDirectory::Current();
