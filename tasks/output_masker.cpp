@@ -20,6 +20,7 @@ OutputMasker::OutputMasker(std::vector<Replacement> replacements) {
   for (const Replacement& r : replacements_)
     if (firstBytes_.find(r.first.front()) == std::string::npos) firstBytes_ += r.first.front();
   nextAt_.resize(firstBytes_.size());
+  longest_ = replacements_.empty() ? 0 : replacements_.front().first.size();
 }
 
 std::string OutputMasker::Mask(std::vector<Replacement> replacements,
@@ -67,7 +68,7 @@ std::size_t OutputMasker::NextCandidate(std::string_view text, std::size_t at) {
 
 const Replacement* OutputMasker::MatchAt(std::string_view text, std::size_t at) const {
   for (const Replacement& r : replacements_)
-    if (text.substr(at, r.first.size()) == r.first) return &r;
+    if (text[at] == r.first.front() && text.substr(at, r.first.size()) == r.first) return &r;
   return nullptr;
 }
 
@@ -88,7 +89,7 @@ void OutputMasker::Scan(std::string_view text, const Sink& sink, bool final) {
       plainFrom = at;
       continue;
     }
-    if (!final && MayBeginSecret(text.substr(at))) {
+    if (!final && text.size() - at < longest_ && MayBeginSecret(text.substr(at))) {
       if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
       pending_.assign(text.substr(at));
       return;

@@ -46,6 +46,7 @@ class OutputMasker {
   bool MayBeginSecret(std::string_view tail) const;
 
   std::vector<Replacement> replacements_;  // longest secret first
+  std::size_t longest_ = 0;                // the longest secret's length
   std::string firstBytes_;                 // each secret's first byte, once
   // For the scan under way: where each of firstBytes_ next occurs (text.size(): nowhere;
   // the largest size_t: not searched yet), so that each byte's search goes over the text

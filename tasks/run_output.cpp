@@ -114,7 +114,7 @@ void RunOutput::Keep(std::string_view text) {
   // The ring is full: each new byte takes the place of the oldest.
   while (!text.empty()) {
     const std::size_t step = std::min(text.size(), kTailBytes - tailStart_);
-    tail_.replace(tailStart_, step, text.substr(0, step));
+    std::copy_n(text.data(), step, tail_.data() + tailStart_);
     leftOut_ += step;
     tailStart_ = (tailStart_ + step) % kTailBytes;
     text.remove_prefix(step);
@@ -127,6 +127,19 @@ void RunOutput::Write(std::string_view text) {
 }
 
 void RunOutput::NoteLines(std::string_view text) {
+  // Only the last kLastLines lines can stay: the text up to the line end before them, and
+  // every line noted before it, go at once.
+  std::size_t lineEnds = 0;
+  for (std::size_t end = text.size(); end > 0;) {
+    end = text.rfind('\n', end - 1);
+    if (end == std::string_view::npos) break;
+    if (++lineEnds > kLastLines) {
+      lines_.clear();
+      line_.clear();
+      text.remove_prefix(end + 1);
+      break;
+    }
+  }
   for (;;) {
     const std::size_t end = text.find('\n');
     const std::string_view part = text.substr(0, end);

@@ -12,7 +12,8 @@
 namespace platform {
 
 namespace {
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = 256 * 1024;
+constexpr std::size_t kPipeSize = 1024 * 1024;
 }  // namespace
 
 OutputPipe::OutputPipe() noexcept = default;
@@ -28,6 +29,9 @@ Error OutputPipe::Create() {
   ends->read.reset(fds[0]);
   ends->write.reset(fds[1]);
   if (::fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) return posix::LastErrno();
+  // A larger pipe lets a busy writer go on while the watcher is elsewhere; the system may
+  // refuse it (pipe-max-size), and the default then serves.
+  ::fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));
   ends_ = std::move(ends);
   return kSuccess;
 }
