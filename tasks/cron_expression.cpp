@@ -35,10 +35,6 @@ constexpr FieldSpec kDayOfMonth{"day of month", 1, 31, nullptr, 0};
 constexpr FieldSpec kMonth{"month", 1, 12, kMonthNames, 12};
 constexpr FieldSpec kWeekday{"day of week", 0, 7, kWeekdayNames, 7};
 
-std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
-  return value / divisor - (value % divisor < 0);
-}
-
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -231,15 +227,15 @@ bool CronExpression::DayMatches(std::int64_t days) const {
 }
 
 bool CronExpression::Matches(std::int64_t wall) const {
-  const std::int64_t days = FloorDiv(wall, kDay);
+  const std::int64_t days = FloorDivide(wall, kDay);
   const auto minuteOfDay = static_cast<unsigned>((wall - days * kDay) / 60);
   return DayMatches(days) && (hours_ >> (minuteOfDay / 60) & 1) &&
          (minutes_ >> (minuteOfDay % 60) & 1);
 }
 
 std::optional<std::int64_t> CronExpression::NextMatchAfter(std::int64_t wall) const {
-  const std::int64_t start = (FloorDiv(wall, 60) + 1) * 60;
-  std::int64_t days = FloorDiv(start, kDay);
+  const std::int64_t start = (FloorDivide(wall, 60) + 1) * 60;
+  std::int64_t days = FloorDivide(start, kDay);
   auto minuteOfDay = static_cast<unsigned>((start - days * kDay) / 60);
   for (int searched = 0; searched < kSearchDays; ++searched, ++days, minuteOfDay = 0) {
     if (!DayMatches(days)) continue;

@@ -2,6 +2,7 @@
 #include "tasks/wall_clock.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/local_time.h"
 
@@ -98,6 +99,18 @@ unsigned WeekdayOfDays(std::int64_t days) {
 unsigned DaysInMonth(std::int64_t year, unsigned month) {
   if (month == 2) return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28;
   return (month == 4 || month == 6 || month == 9 || month == 11) ? 30 : 31;
+}
+
+std::string WallTimeText(std::int64_t wall) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  const std::int64_t days = FloorDivide(wall, kDay);
+  const CivilDate date = CivilFromDays(days);
+  const std::int64_t minutes = (wall - days * kDay) / 60;
+  char text[48];
+  std::snprintf(text, sizeof text, "%s %04lld-%02u-%02u %02lld:%02lld", kDays[WeekdayOfDays(days)],
+                static_cast<long long>(date.year), date.month, date.day,
+                static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
+  return text;
 }
 
 }  // namespace hvs

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace hvs {
 
@@ -30,5 +31,11 @@ std::int64_t DaysFromCivil(const CivilDate& date);
 CivilDate CivilFromDays(std::int64_t days);
 unsigned WeekdayOfDays(std::int64_t days);
 unsigned DaysInMonth(std::int64_t year, unsigned month);
+// `value` / `divisor` rounded towards minus infinity, for times before 1970 too.
+inline std::int64_t FloorDivide(std::int64_t value, std::int64_t divisor) {
+  return value / divisor - (value % divisor < 0);
+}
+// "Mon 2026-12-14 02:00": a wall-clock time to the minute, with its weekday.
+std::string WallTimeText(std::int64_t wall);
 
 }  // namespace hvs

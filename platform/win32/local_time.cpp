@@ -31,10 +31,11 @@ bool LocalOffsetAt(std::int64_t time, std::int32_t& offsetSeconds) noexcept {
   SYSTEMTIME utc;
   SYSTEMTIME local;
   FILETIME localFile;
-  DYNAMIC_TIME_ZONE_INFORMATION zone;
-  if (::GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
-      !::FileTimeToSystemTime(&utcFile, &utc) ||
-      !::SystemTimeToTzSpecificLocalTimeEx(&zone, &utc, &local) ||
+  TIME_ZONE_INFORMATION zone;
+  if (!::FileTimeToSystemTime(&utcFile, &utc)) return false;
+  // The zone's rules of that year where the system keeps them per year, else today's.
+  const bool ofYear = ::GetTimeZoneInformationForYear(utc.wYear, nullptr, &zone);
+  if (!::SystemTimeToTzSpecificLocalTime(ofYear ? &zone : nullptr, &utc, &local) ||
       !::SystemTimeToFileTime(&local, &localFile))
     return false;
   offsetSeconds = static_cast<std::int32_t>((Ticks(localFile) - ticks) / kTicksPerSecond);
