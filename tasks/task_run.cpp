@@ -64,10 +64,8 @@ void Task::RetryIfAllowed() {
   if (retriesMade_ >= RetryCount) return;
   const std::int32_t delay = std::max(RetryAfterSeconds, 0);
   retryAt_ = context.clock().Now() + delay;
-  context.log().LogFormat("Task '%s' will be retried in %s (retry %d of %d).",
-                          EscapePercent(Name).c_str(),
-                          FormatDuration(static_cast<std::uint64_t>(delay) * 1000).c_str(),
-                          retriesMade_ + 1, RetryCount);
+  context.log().LogFormat("Task '%s' will be retried in %d seconds (retry %d of %d).",
+                          EscapePercent(Name).c_str(), delay, retriesMade_ + 1, RetryCount);
 }
 
 void Task::CountAttempt() {
