@@ -27,6 +27,26 @@ FileToCheck Named(const std::string& path) {
   return file;
 }
 
+// A value of Enabled that does not mean what it seems to, and retry values that do not
+// make a retry or make it at once.
+void EnabledAndRetryDoubts(const TaskDefinition& definition, std::vector<std::string>& doubts) {
+  if (definition.enabled == "false")
+    doubts.push_back("Enabled is false: the task never starts");
+  else if (definition.enabled && *definition.enabled != "true")
+    doubts.push_back("Enabled is \"" + *definition.enabled +
+                     "\": only \"false\" switches the task off, so it is enabled");
+  if (definition.retryCount && *definition.retryCount <= 0)
+    doubts.push_back("RetryCount is " + std::to_string(*definition.retryCount) +
+                     ", not positive: a failed run is not retried");
+  else if (!definition.retryCount && definition.retryAfterSeconds)
+    doubts.push_back("RetryCount is missing: a failed run is not retried");
+  else if (definition.retryCount && !definition.retryAfterSeconds)
+    doubts.push_back("RetryAfterSeconds is missing: a failed run is retried at the next tick");
+  else if (definition.retryCount && *definition.retryAfterSeconds <= 0)
+    doubts.push_back("RetryAfterSeconds is " + std::to_string(*definition.retryAfterSeconds) +
+                     ", not positive: a failed run is retried at the next tick");
+}
+
 // What the service would do with a task that loads but that is probably not meant so.
 std::vector<std::string> Doubts(const TrialLoad& trial) {
   const Task& task = *trial.task;
@@ -43,21 +63,7 @@ std::vector<std::string> Doubts(const TrialLoad& trial) {
   if (const auto limit = trial.definition->timeLimitSeconds; limit && *limit <= 0)
     doubts.push_back("TimeLimitSeconds is " + std::to_string(*limit) +
                      ", not positive: the task's runs have no time limit");
-  if (definition.enabled == "false")
-    doubts.push_back("Enabled is false: the task never starts");
-  else if (definition.enabled && *definition.enabled != "true")
-    doubts.push_back("Enabled is \"" + *definition.enabled +
-                     "\": only \"false\" switches the task off, so it is enabled");
-  if (definition.retryCount && *definition.retryCount <= 0)
-    doubts.push_back("RetryCount is " + std::to_string(*definition.retryCount) +
-                     ", not positive: a failed run is not retried");
-  else if (!definition.retryCount && definition.retryAfterSeconds)
-    doubts.push_back("RetryCount is missing: a failed run is not retried");
-  else if (definition.retryCount && !definition.retryAfterSeconds)
-    doubts.push_back("RetryAfterSeconds is missing: a failed run is retried at the next tick");
-  else if (definition.retryCount && *definition.retryAfterSeconds <= 0)
-    doubts.push_back("RetryAfterSeconds is " + std::to_string(*definition.retryAfterSeconds) +
-                     ", not positive: a failed run is retried at the next tick");
+  EnabledAndRetryDoubts(definition, doubts);
   if (task.Name.empty())
     doubts.push_back("Name is missing or empty: the task's values sit in the program's own key");
   if (task.Command.empty()) doubts.push_back("Command is missing or empty: nothing can start");
@@ -68,13 +74,14 @@ std::vector<std::string> Doubts(const TrialLoad& trial) {
 void PrintStarts(const Task& task, std::int64_t now, std::ostream& out) {
   out << "  Cron " << task.Cron->Text() << ": " << task.Cron->Describe() << "\n";
   const Schedule schedule = task.schedule();
-  std::optional<std::int64_t> start = now;
-  for (int count = 0; count < 5 && (start = schedule.NextDue(*start)); ++count) {
+  int count = 0;
+  for (std::optional<std::int64_t> start = now; count < 5 && (start = schedule.NextDue(*start));
+       ++count) {
     const std::optional<std::int64_t> wall = WallTimeAt(*start);
     out << (count ? "" : "  Next starts (local time):\n") << "    "
         << (wall ? WallTimeText(*wall) : std::to_string(*start) + " (seconds since 1970)") << "\n";
   }
-  if (!schedule.NextDue(now))
+  if (count == 0)
     out << "  The Cron schedule never starts the task: no day in the next nine years matches\n";
 }
 

@@ -64,7 +64,7 @@ void Task::RetryIfAllowed() {
   if (retriesMade_ >= RetryCount) return;
   const std::int32_t delay = std::max(RetryAfterSeconds, 0);
   retryAt_ = context.clock().Now() + delay;
-  context.log().LogFormat("Task '%s' will be retried in %d seconds (retry %d of %d).",
+  context.log().LogFormat("Task '%s' will be retried in %d s (retry %d of %d).",
                           EscapePercent(Name).c_str(), delay, retriesMade_ + 1, RetryCount);
 }
 

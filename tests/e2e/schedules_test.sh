@@ -60,7 +60,7 @@ pid=$!
 
 check "the missed hourly time runs at the first ticks" within 20 log_has "] Task 'Missed' run by command: "
 check "the new minutely task has not run at once" equals "$(runs_of Minutely)" 0
-check "the failing task is retried twice" within 30 log_has "] Task 'Flaky' will be retried in 1 seconds (retry 2 of 2)."
+check "the failing task is retried twice" within 30 log_has "] Task 'Flaky' will be retried in 1 s (retry 2 of 2)."
 check "the second retry runs" within 20 runs_at_least Flaky 3
 check "the minutely task runs at the next minute" within 75 log_has "] Task 'Minutely' run by command: "
 minutely=$(last_run Minutely)

@@ -106,8 +106,8 @@ TEST_F(ScheduledRunsTest, AFailingTaskIsRetriedAsConfiguredThenFollowsItsSchedul
   }
   // The first start at once; each retry 30 s after the tick that recorded the failure.
   EXPECT_EQ(starts, (Times{kTime, kTime + 61 + 30, kTime + 61 + 30 + 61 + 30}));
-  EXPECT_EQ(Count("Task 'Flaky' will be retried in 30 seconds (retry 1 of 2)."), 1u);
-  EXPECT_EQ(Count("Task 'Flaky' will be retried in 30 seconds (retry 2 of 2)."), 1u);
+  EXPECT_EQ(Count("Task 'Flaky' will be retried in 30 s (retry 1 of 2)."), 1u);
+  EXPECT_EQ(Count("Task 'Flaky' will be retried in 30 s (retry 2 of 2)."), 1u);
   EXPECT_TRUE(Ticks(catalogue, now, starts.back() + 3600, "Flaky").empty());
   EXPECT_EQ(Ticks(catalogue, starts.back() + 3601, starts.back() + 3601, "Flaky"),
             (Times{starts.back() + 3601}));
