@@ -20,6 +20,9 @@ constexpr const char* kMonthNames[] = {"January", "February", "March",     "Apri
                                        "September", "October", "November", "December"};
 constexpr const char* kWeekdayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                          "Thursday", "Friday", "Saturday"};
+// In words the week starts on Monday, so that "Friday to Sunday" is one range.
+constexpr const char* kWeekdaysFromMonday[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                               "Friday", "Saturday", "Sunday"};
 
 struct FieldSpec {
   const char* name;
@@ -270,7 +273,8 @@ std::string CronExpression::Describe() const {
   }
   const std::string days = Plural(days_, "day ", "days ") + ListOf(days_, 1, 31, nullptr) +
                            " of the month";
-  const std::string weekdays = ListOf(weekdays_, 0, 6, kWeekdayNames);
+  const std::string weekdays =
+      ListOf((weekdays_ >> 1) | (weekdays_ & 1) << 6, 0, 6, kWeekdaysFromMonday);
   const bool everyDay = days_ == Range(1, 31);
   const bool everyWeekday = weekdays_ == Range(0, 6);
   if (dayRestricted_ && weekdayRestricted_)

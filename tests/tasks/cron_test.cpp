@@ -164,7 +164,9 @@ TEST(CronDescribe, SaysTheScheduleInWords) {
       {"* 9-17 * * *", "every minute of hours 9-17"},
       {"0 0 1,15 * *", "at 00:00 on days 1, 15 of the month"},
       {"0 0 13 * 5", "at 00:00 on day 13 of the month or on Friday"},
-      {"0 6 * jan-mar sat,sun", "at 06:00 on Sunday, Saturday in January to March"},
+      {"0 6 * jan-mar sat,sun", "at 06:00 on Saturday, Sunday in January to March"},
+      {"0 6 * * 5-7", "at 06:00 on Friday to Sunday"},
+      {"0 6 * * 0,2-3", "at 06:00 on Tuesday, Wednesday, Sunday"},
       {"0 0 29 2 *", "at 00:00 on day 29 of the month in February"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.cron).Describe(), c.words) << c.cron;
