@@ -25,6 +25,12 @@ class ScheduledRunsTest : public TaskFixture {
                            "<Task><Name>" + name + "</Name><Command>" + command + "</Command>" +
                                elements + "</Task>");
   }
+  // A task of `name` starting `program` every hour, with `elements` besides.
+  void WriteHourlyTask(const std::string& name, const std::string& program,
+                       const std::string& elements) {
+    WriteTask(name, CommandFor(program),
+              elements + "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule>");
+  }
   // The ticks of the service from `from` to `to`, each second; the times at which a task
   // of `name` was started or refused, in order.
   std::vector<std::int64_t> Ticks(TaskCatalogue& catalogue, std::int64_t from, std::int64_t to,
@@ -84,9 +90,7 @@ TEST_F(ScheduledRunsTest, ALastRunBeforeTheLatestScheduledTimeIsDueAndOneAfterIt
 // counts from the last retry; every retry is a run of its own with its end recorded.
 TEST_F(ScheduledRunsTest, AFailingTaskIsRetriedAsConfiguredThenFollowsItsSchedule) {
   const std::string failing = NewProgram("exit3");
-  WriteTask("Flaky", CommandFor(failing),
-            "<RetryAfterSeconds>30</RetryAfterSeconds><RetryCount>2</RetryCount>"
-            "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule>");
+  WriteHourlyTask("Flaky", failing, "<RetryAfterSeconds>30</RetryAfterSeconds><RetryCount>2</RetryCount>");
   TaskCatalogue catalogue(*context);
   catalogue.Reload();
   Task& task = *catalogue.tasks().at("Flaky.xml");
@@ -115,9 +119,7 @@ TEST_F(ScheduledRunsTest, AFailingTaskIsRetriedAsConfiguredThenFollowsItsSchedul
 
 TEST_F(ScheduledRunsTest, ASucceedingRunIsNotRetried) {
   const std::string quick = NewProgram("quick");
-  WriteTask("Fine", CommandFor(quick),
-            "<RetryAfterSeconds>1</RetryAfterSeconds><RetryCount>5</RetryCount>"
-            "<Schedule><WaitPeriodSeconds>3600</WaitPeriodSeconds></Schedule>");
+  WriteHourlyTask("Fine", quick, "<RetryAfterSeconds>1</RetryAfterSeconds><RetryCount>5</RetryCount>");
   TaskCatalogue catalogue(*context);
   catalogue.Reload();
   EXPECT_EQ(Ticks(catalogue, kTime, kTime, "Fine"), (Times{kTime}));

@@ -10,6 +10,13 @@
 namespace hvs {
 namespace {
 
+// The definition in `text`, read as job.xml; what the parse logged goes to `messages`.
+std::optional<TaskDefinition> Parse(const char* text, std::vector<std::string>& messages) {
+  LogFile log(false);
+  log.Divert([&](std::string_view message) { messages.emplace_back(message); });
+  return ParseTaskDefinition(text, "job.xml", log);
+}
+
 TEST(TaskDefinitionTest, EachElementKnowsWhetherTheFileGaveIt) {
   const struct {
     const char* text;
@@ -32,9 +39,7 @@ TEST(TaskDefinitionTest, EachElementKnowsWhetherTheFileGaveIt) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> messages;
-    LogFile log(false);
-    log.Divert([&](std::string_view message) { messages.emplace_back(message); });
-    const std::optional<TaskDefinition> definition = ParseTaskDefinition(c.text, "job.xml", log);
+    const std::optional<TaskDefinition> definition = Parse(c.text, messages);
     EXPECT_EQ(messages, c.messages) << c.text;
     ASSERT_EQ(definition.has_value(), c.parses) << c.text;
     if (!definition) continue;
@@ -74,9 +79,7 @@ TEST(TaskDefinitionTest, CronEnabledAndRetriesAreReadAsWritten) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> messages;
-    LogFile log(false);
-    log.Divert([&](std::string_view message) { messages.emplace_back(message); });
-    const std::optional<TaskDefinition> definition = ParseTaskDefinition(c.text, "job.xml", log);
+    const std::optional<TaskDefinition> definition = Parse(c.text, messages);
     EXPECT_EQ(messages, c.messages) << c.text;
     ASSERT_EQ(definition.has_value(), c.parses) << c.text;
     if (!definition) continue;
