@@ -43,19 +43,22 @@ int RunAdminCommand(const AdminCommand& command, const std::string& programDirec
                     std::ostream& out, std::ostream& err);
 
 // "/tasks": one block per task file of Config, in the catalogue's order: the file, and
-// for a file that loads its Name, period, last run and next due time (local time),
-// ForceKill and whether its executable runs now; for one that does not, why. 0, or the
-// error code when Config cannot be searched.
+// for a file that loads its Name, period or Cron schedule in words, whether it is
+// disabled, its retries, last run and next due time (local time), ForceKill and whether
+// its executable runs now; for one that does not, why. 0, or the error code when Config
+// cannot be searched.
 int ListTasks(const std::string& programDirectory, std::ostream& out, std::ostream& err,
               const platform::Clock& clock = platform::SystemClock());
 
 // "/validate": loads each of `files` (none: every task file of Config) with the service's
 // loader and reports, per file, whether it loads and what the loader said (parse errors
 // with their byte offset, unknown nodes, undefined variables), then a missing or
-// non-positive period and an empty Name or Command. 0 when every file loads, else
-// kValidateFailed; the error code when Config cannot be searched.
+// non-positive period, doubtful Enabled and retry values, an empty Name or Command, and
+// a Cron schedule's meaning and next five start times after the clock's now. 0 when every
+// file loads, else kValidateFailed; the error code when Config cannot be searched.
 int ValidateTaskFiles(const std::string& programDirectory, const std::vector<std::string>& files,
-                      std::ostream& out, std::ostream& err);
+                      std::ostream& out, std::ostream& err,
+                      const platform::Clock& clock = platform::SystemClock());
 
 // "/run <task>": the task whose file name (with or without ".xml") or Name is `task`, run
 // once now as the service would run it (loader, variables, substitution, running-elsewhere

@@ -1,4 +1,5 @@
 // "/tasks": what the service would make of each task file, read without changing anything.
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -35,7 +36,8 @@ std::string LastRunText(const Task& task) {
 
 // The first tick at which the catalogue's due test holds.
 std::string NextDueText(const Task& task, std::int64_t now) {
-  const std::optional<std::int64_t> due = task.schedule().NextDue(task.LastRun);
+  if (!task.Enabled) return "never: the task is disabled";
+  const std::optional<std::int64_t> due = task.NextDue();
   if (!due) return "never";
   return *due <= now ? "now" : LocalTimeText(*due);
 }
@@ -55,6 +57,15 @@ std::string RunningText(const Task& task, std::int64_t now) {
     answer += ", for " + FormatDuration(static_cast<std::uint64_t>(now - task.LastRun) * 1000) +
               " since its last start";
   return answer;
+}
+
+// "up to 3, 5 min after a failed run".
+std::string RetriesText(const Task& task) {
+  const std::int32_t delay = std::max(task.RetryAfterSeconds, 0);
+  return "up to " + std::to_string(task.RetryCount) + ", " +
+         (delay == 0 ? std::string("at the next tick")
+                     : FormatDuration(static_cast<std::uint64_t>(delay) * 1000)) +
+         " after a failed run";
 }
 
 std::string WhyNot(const TrialLoad& trial) {
@@ -97,7 +108,12 @@ void PrintTask(std::ostream& out, const std::string& file, TrialLoad& trial, std
   Task& task = *trial.task;
   Field(out, "Name:", task.Name.empty() ? "(none)" : task.Name);
   Field(out, "Loads:", "yes");
-  Field(out, "Period:", std::to_string(task.WaitPeriodSeconds) + " seconds");
+  if (task.Cron)
+    Field(out, "Schedule:", task.Cron->Describe() + " (Cron " + task.Cron->Text() + ")");
+  else
+    Field(out, "Period:", std::to_string(task.WaitPeriodSeconds) + " seconds");
+  if (!task.Enabled) Field(out, "Enabled:", "no: the task never starts");
+  if (task.RetryCount > 0) Field(out, "Retries:", RetriesText(task));
   if (const std::int32_t limit = task.TimeLimitSeconds(); limit > 0)
     Field(out, "Time limit:", FormatDuration(static_cast<std::uint64_t>(limit) * 1000));
   Field(out, "Last run:", LastRunText(task));

@@ -91,7 +91,11 @@ void TaskCatalogue::RecordEndedRuns() {
   const std::uint64_t ended = ProcessWatcher::EndedWatches();
   if (ended == recordedWatchEnds_) return;
   recordedWatchEnds_ = ended;
-  for (auto& [name, task] : tasks_) task->RecordEndedRun();
+  for (auto& [name, task] : tasks_) {
+    task->RecordEndedRun();
+    // A failed run may have set a retry before the schedule's next time.
+    noneDueUntil_ = std::min(noneDueUntil_, task->DueAfter());
+  }
 }
 
 void TaskCatalogue::RunDueTasks(std::int64_t now) {

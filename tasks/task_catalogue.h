@@ -62,7 +62,8 @@ class TaskCatalogue {
   const std::string configDirectory_;
   Tasks tasks_;
   // No task is due at this time or before: the tasks' smallest DueAfter, kept up to date
-  // by every reload and every run of the due tasks, the only operations that change it.
+  // by every reload, every run of the due tasks and every recording of ended runs (a
+  // retry), the only operations that change it.
   std::int64_t noneDueUntil_ = std::numeric_limits<std::int64_t>::max();
   // When the output files were last swept; none yet at the smallest time.
   std::int64_t outputsSweptAt_ = std::numeric_limits<std::int64_t>::min();

@@ -71,18 +71,26 @@ void ReportUnknown(LogFile& messages, const XmlNode& node) {
   messages.LogFormat("Unknown node: %s\n", std::string(NameOf(node)).c_str());
 }
 
+// What is wrong with the last Cron expression given; empty when it parsed.
+using CronError = std::optional<std::string>;
+
 void ReadSchedule(const XmlNode& schedule, TaskDefinition& definition,
-                  LogFile& messages) {
+                  LogFile& messages, CronError& cronError) {
   for (const XmlNode* child = schedule.first_node(); child; child = child->next_sibling()) {
-    if (IsElement(*child, "WaitPeriodSeconds"))
+    if (IsElement(*child, "WaitPeriodSeconds")) {
       definition.waitPeriodSeconds = platform::AtoiValue(ValueOf(*child));
-    else
+    } else if (IsElement(*child, "Cron")) {
+      std::string error;
+      definition.cron = CronExpression::Parse(ValueOf(*child), error);
+      cronError = definition.cron ? CronError() : CronError(error);
+    } else {
       ReportUnknown(messages, *child);
+    }
   }
 }
 
 void ReadTaskElement(const XmlNode& element, TaskDefinition& definition,
-                     LogFile& messages) {
+                     LogFile& messages, CronError& cronError) {
   for (const XmlNode* child = element.first_node(); child; child = child->next_sibling()) {
     if (IsElement(*child, "Name"))
       definition.name = ValueOf(*child);
@@ -91,9 +99,15 @@ void ReadTaskElement(const XmlNode& element, TaskDefinition& definition,
     else if (IsElement(*child, "ForceKill"))
       definition.forceKill = ValueOf(*child) == "true";
     else if (IsElement(*child, "Schedule"))
-      ReadSchedule(*child, definition, messages);
+      ReadSchedule(*child, definition, messages, cronError);
     else if (IsElement(*child, "TimeLimitSeconds"))
       definition.timeLimitSeconds = platform::AtoiValue(ValueOf(*child));
+    else if (IsElement(*child, "Enabled"))
+      definition.enabled = ValueOf(*child);
+    else if (IsElement(*child, "RetryAfterSeconds"))
+      definition.retryAfterSeconds = platform::AtoiValue(ValueOf(*child));
+    else if (IsElement(*child, "RetryCount"))
+      definition.retryCount = platform::AtoiValue(ValueOf(*child));
     else
       ReportUnknown(messages, *child);
   }
@@ -130,7 +144,14 @@ std::optional<TaskDefinition> ParseTaskDefinition(std::string text, const std::s
   const XmlNode* task = FirstElement(document);
   if (task == nullptr) return std::nullopt;
   TaskDefinition definition;
-  ReadTaskElement(*task, definition, messages);
+  CronError cronError;
+  ReadTaskElement(*task, definition, messages, cronError);
+  // A schedule that cannot be read is no schedule to run by: the file fails as a malformed
+  // one does.
+  if (cronError) {
+    messages.LogFormat("Invalid Cron schedule in %s: %s", path.c_str(), cronError->c_str());
+    return std::nullopt;
+  }
   return definition;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "tasks/cron_expression.h"
 
 namespace hvs {
 
@@ -16,12 +17,16 @@ struct TaskDefinition {
   std::optional<std::int32_t> waitPeriodSeconds;
   std::optional<bool> forceKill;
   std::optional<std::int32_t> timeLimitSeconds;  // 0 or less: none, not even the default
+  std::optional<CronExpression> cron;            // Schedule/Cron, parsed
+  std::optional<std::string> enabled;            // as written; exactly "false" switches off
+  std::optional<std::int32_t> retryAfterSeconds;
+  std::optional<std::int32_t> retryCount;
 };
 
 // The definition in `text`, a task file's bytes; `path` names the file in messages. Logs
 // every unknown element and a parse error (with its byte offset) to `messages`, which a
-// caller that wants them elsewhere diverts. Empty when the text does not parse or holds no
-// element (that one silently).
+// caller that wants them elsewhere diverts. Empty when the text does not parse, holds no
+// element (that one silently) or has a Cron expression that does not parse.
 std::optional<TaskDefinition> ParseTaskDefinition(std::string text, const std::string& path,
                                                   LogFile& messages);
 

@@ -1,4 +1,5 @@
 // One attempt to start a due task: substitution, the watcher's start, the log and LastRun.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -50,12 +51,27 @@ void Task::RecordEndedRun() {
   };
   const bool failedBefore = failed(settings.GetTaskValue(Name, kLastResult, kSucceeded));
   const bool failedNow = failed(result);
+  if (failedNow) RetryIfAllowed();
   settings.SetTaskValue(Name, kLastResult, result);
   settings.SetTaskValue(Name, kLastDuration, std::to_string(outcome->milliseconds / 1000));
   if (failedNow && !failedBefore)
     context.ReportEvent(platform::kEventWarning, kEventTaskFailed, {Name, result});
   else if (failedBefore && result == kSucceeded)
     context.ReportEvent(platform::kEventInformation, kEventTaskSucceededAgain, {Name});
+}
+
+void Task::RetryIfAllowed() {
+  if (retriesMade_ >= RetryCount) return;
+  const std::int32_t delay = std::max(RetryAfterSeconds, 0);
+  retryAt_ = context.clock().Now() + delay;
+  context.log().LogFormat("Task '%s' will be retried in %d s (retry %d of %d).",
+                          EscapePercent(Name).c_str(), delay, retriesMade_ + 1, RetryCount);
+}
+
+void Task::CountAttempt() {
+  const bool retry = retryAt_ && !ScheduleIsDue(context.clock().Now());
+  retriesMade_ = retry ? retriesMade_ + 1 : 0;
+  retryAt_.reset();
 }
 
 void Task::Run() {
@@ -89,10 +105,14 @@ void Task::Run() {
     case StartResult::AlreadyRunning:
       return;
     case StartResult::RunningElsewhere:
+      CountAttempt();
       log.LogFormat("Task '%s' is already running outside of this service.",
                     EscapePercent(Name).c_str());
+      // A refused attempt did not succeed either.
+      RetryIfAllowed();
       break;
     case StartResult::Started:
+      CountAttempt();
       break;
   }
 

@@ -2,7 +2,7 @@
 //
 // Each input becomes Config/job.xml of a program directory kept in /dev/shm, and a fresh
 // Task loads it with the real context: the block read, the nesting check, the parser, the
-// walk, the registry's LastRun and the substitution. The registry subkeys and the log
+// walk, the registry's LastRun, the substitution and a Cron schedule's next time. The registry subkeys and the log
 // lines that one input leaves are removed, so inputs do not see each other. Besides, the
 // nesting check is compared with the depth of every document the parser accepts.
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <rapidxml/rapidxml.hpp>
 #include <string>
 #include <vector>
@@ -94,6 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     match.name = "job.xml";
     if (task.Load(match, path).has_value() != task.Loaded) Fail("Load's result differs from Loaded");
     if (task.FileName != "job.xml" || task.FilePath != path) Fail("file fields not set");
+    // A Cron schedule's next time is the first second at which the task is due.
+    if (task.Loaded && task.Cron && task.Enabled) {
+      task.Cron->Describe();
+      if (const std::optional<std::int64_t> next = task.NextDue())
+        if (!task.IsDue(*next) || task.IsDue(*next - 1)) Fail("NextDue is not the first due second");
+    }
   }
   CheckNesting(data, size);
 

@@ -155,6 +155,97 @@ TEST_F(AdminVerbsTest, ValidateReportsWhatTheLoaderSaysAboutEachFile) {
   EXPECT_EQ(err.str(), "");
 }
 
+// The elements of calendar schedules, retries and switching off, each value checked.
+TEST_F(AdminVerbsTest, ValidateChecksCronEnabledAndRetries) {
+  const char* task = "<Task><Name>T</Name><Command>tool.exe</Command>";
+  const char* period = "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule>";
+  const struct {
+    std::string content;
+    bool loads;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {std::string(task) + "<Schedule><Cron>0 0 31 2 *</Cron>"
+       "<WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>",
+       true,
+       {"  WaitPeriodSeconds is ignored: the Cron schedule decides when the task starts",
+        "  Cron 0 0 31 2 *: at 00:00 on day 31 of the month in February",
+        "  The Cron schedule never starts the task: no day in the next nine years matches"}},
+      {std::string(task) + "<Schedule><Cron>0 2 * * 1-8</Cron></Schedule></Task>", false,
+       {"  Invalid Cron schedule in " + platform::JoinPath(Config(), "case.xml") +
+        ": day of week: '8' is out of range 0-7"}},
+      {std::string(task) + "<Enabled>false</Enabled>" + period + "</Task>", true,
+       {"  Enabled is false: the task never starts"}},
+      {std::string(task) + "<Enabled>true</Enabled>" + period + "</Task>", true, {}},
+      {std::string(task) + "<Enabled>no</Enabled>" + period + "</Task>", true,
+       {"  Enabled is \"no\": only \"false\" switches the task off, so it is enabled"}},
+      {std::string(task) + "<RetryCount>2</RetryCount><RetryAfterSeconds>60</RetryAfterSeconds>" +
+           period + "</Task>",
+       true, {}},
+      {std::string(task) + "<RetryCount>2</RetryCount>" + period + "</Task>", true,
+       {"  RetryAfterSeconds is missing: a failed run is retried at the next tick"}},
+      {std::string(task) + "<RetryCount>2</RetryCount><RetryAfterSeconds>-1</RetryAfterSeconds>" +
+           period + "</Task>",
+       true, {"  RetryAfterSeconds is -1, not positive: a failed run is retried at the next tick"}},
+      {std::string(task) + "<RetryAfterSeconds>60</RetryAfterSeconds>" + period + "</Task>", true,
+       {"  RetryCount is missing: a failed run is not retried"}},
+      {std::string(task) + "<RetryCount>0</RetryCount><RetryAfterSeconds>60</RetryAfterSeconds>" +
+           period + "</Task>",
+       true, {"  RetryCount is 0, not positive: a failed run is not retried"}},
+  };
+  for (const auto& c : cases) {
+    Write("case.xml", c.content);
+    out.str("");
+    EXPECT_EQ(Validate(), c.loads ? 0 : kValidateFailed) << c.content;
+    std::string expected = std::string("case.xml: ") + (c.loads ? "loads" : "does not load") + "\n";
+    for (const std::string& line : c.lines) expected += line + "\n";
+    expected += std::string("Files checked: 1; loading: ") + (c.loads ? "1" : "0") +
+                "; not loading: " + (c.loads ? "0" : "1") + "\n";
+    EXPECT_EQ(out.str(), expected) << c.content;
+  }
+}
+
+// The next five starts of "at 02:00 on weekdays" after the clock's now, in local time.
+TEST_F(AdminVerbsTest, ValidatePrintsTheNextFiveStartsOfACronSchedule) {
+  Write("night.xml", "<Task><Name>Night</Name><Command>tool.exe</Command>"
+                     "<Schedule><Cron>0 2 * * mon-fri</Cron></Schedule></Task>");
+  ASSERT_EQ(ValidateTaskFiles(program.path(), {}, out, err, clock), 0);
+  const std::string head = "night.xml: loads\n  Cron 0 2 * * mon-fri: at 02:00 on Monday to Friday\n"
+                           "  Next starts (local time):\n";
+  ASSERT_EQ(out.str().find(head), 0u) << out.str();
+  std::istringstream lines(out.str().substr(head.size()));
+  std::string line, previous;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(std::getline(lines, line));
+    // "    Wed 2023-11-15 02:00": a weekday, later than the one before.
+    ASSERT_EQ(line.size(), 24u) << line;
+    EXPECT_NE(std::string("Mon Tue Wed Thu Fri").find(line.substr(4, 3)), std::string::npos) << line;
+    EXPECT_EQ(line.substr(19), "02:00") << line;
+    EXPECT_GT(line.substr(8, 10), previous) << line;
+    previous = line.substr(8, 10);
+  }
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line, "Files checked: 1; loading: 1; not loading: 0");
+}
+
+TEST_F(AdminVerbsTest, TasksShowsACronScheduleInWordsAndADisabledTaskAsSuch) {
+  Write("a.xml", "<Task><Name>Night</Name><Command>tool.exe</Command><RetryCount>3</RetryCount>"
+                 "<RetryAfterSeconds>300</RetryAfterSeconds>"
+                 "<Schedule><Cron>0 2 * * 1-5</Cron></Schedule></Task>");
+  Write("b.xml", "<Task><Name>Off</Name><Command>tool.exe</Command><Enabled>false</Enabled>"
+                 "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule></Task>");
+  testsupport::PutString(kProgramKey + "\\Off", "LastRun", "1234");
+  ASSERT_EQ(Tasks(), 0);
+  EXPECT_TRUE(Shows("\na.xml\n  Name:       Night\n  Loads:      yes\n"
+                    "  Schedule:   at 02:00 on Monday to Friday (Cron 0 2 * * 1-5)\n"
+                    "  Retries:    up to 3, 5 min after a failed run\n"
+                    "  Last run:   never\n  Next due:   2"))
+      << out.str();
+  EXPECT_TRUE(Shows("\nb.xml\n  Name:       Off\n  Loads:      yes\n  Period:     60 seconds\n"
+                    "  Enabled:    no: the task never starts\n"))
+      << out.str();
+  EXPECT_TRUE(Shows("  Next due:   never: the task is disabled\n")) << out.str();
+}
+
 TEST_F(AdminVerbsTest, ValidateTakesNamedFilesAndFailsWhenAnyDoesNotLoad) {
   Write("good.xml", "<T><Name>G</Name><Command>a.exe</Command><Schedule>"
                     "<WaitPeriodSeconds>9</WaitPeriodSeconds></Schedule></T>");

@@ -10,6 +10,13 @@
 namespace hvs {
 namespace {
 
+// The definition in `text`, read as job.xml; what the parse logged goes to `messages`.
+std::optional<TaskDefinition> Parse(const char* text, std::vector<std::string>& messages) {
+  LogFile log(false);
+  log.Divert([&](std::string_view message) { messages.emplace_back(message); });
+  return ParseTaskDefinition(text, "job.xml", log);
+}
+
 TEST(TaskDefinitionTest, EachElementKnowsWhetherTheFileGaveIt) {
   const struct {
     const char* text;
@@ -32,9 +39,7 @@ TEST(TaskDefinitionTest, EachElementKnowsWhetherTheFileGaveIt) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> messages;
-    LogFile log(false);
-    log.Divert([&](std::string_view message) { messages.emplace_back(message); });
-    const std::optional<TaskDefinition> definition = ParseTaskDefinition(c.text, "job.xml", log);
+    const std::optional<TaskDefinition> definition = Parse(c.text, messages);
     EXPECT_EQ(messages, c.messages) << c.text;
     ASSERT_EQ(definition.has_value(), c.parses) << c.text;
     if (!definition) continue;
@@ -42,6 +47,47 @@ TEST(TaskDefinitionTest, EachElementKnowsWhetherTheFileGaveIt) {
     EXPECT_EQ(definition->command, c.command) << c.text;
     EXPECT_EQ(definition->waitPeriodSeconds, c.period) << c.text;
     EXPECT_EQ(definition->forceKill, c.forceKill) << c.text;
+  }
+}
+
+// The elements of calendar schedules, retries and switching off; a Cron expression that does
+// not parse fails the file, after the unknown nodes before it have been reported.
+TEST(TaskDefinitionTest, CronEnabledAndRetriesAreReadAsWritten) {
+  const struct {
+    const char* text;
+    bool parses;
+    std::optional<std::string> cron, enabled;
+    std::optional<std::int32_t> retryAfter, retryCount;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"<Task><Schedule><Cron> 0  2 * * 1-5 </Cron></Schedule><Enabled>false</Enabled>"
+       "<RetryAfterSeconds>300s</RetryAfterSeconds><RetryCount>3</RetryCount></Task>",
+       true, "0 2 * * 1-5", "false", 300, 3, {}},
+      {"<Task><Enabled> false</Enabled><RetryCount>x</RetryCount></Task>",
+       true, {}, " false", {}, 0, {}},
+      {"<Task><Cron>* * * * *</Cron><Schedule><Colour/></Schedule></Task>",
+       true, {}, {}, {}, {}, {"Unknown node: Cron\n", "Unknown node: Colour\n"}},
+      {"<Task><Name>N</Name><Schedule><Cron>0 24 * * *</Cron><Every/></Schedule></Task>",
+       false, {}, {}, {}, {}, {"Unknown node: Every\n",
+                               "Invalid Cron schedule in job.xml: hour: '24' is out of range 0-23"}},
+      {"<Task><Schedule><Cron/></Schedule></Task>", false, {}, {}, {}, {},
+       {"Invalid Cron schedule in job.xml: expected 5 fields (minute hour day-of-month month "
+        "day-of-week), found 0"}},
+      // The last one given wins, also over one that does not parse.
+      {"<Task><Schedule><Cron>bad</Cron><Cron>5 * * * *</Cron></Schedule></Task>",
+       true, "5 * * * *", {}, {}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> messages;
+    const std::optional<TaskDefinition> definition = Parse(c.text, messages);
+    EXPECT_EQ(messages, c.messages) << c.text;
+    ASSERT_EQ(definition.has_value(), c.parses) << c.text;
+    if (!definition) continue;
+    EXPECT_EQ(definition->cron ? std::optional(definition->cron->Text()) : std::nullopt, c.cron)
+        << c.text;
+    EXPECT_EQ(definition->enabled, c.enabled) << c.text;
+    EXPECT_EQ(definition->retryAfterSeconds, c.retryAfter) << c.text;
+    EXPECT_EQ(definition->retryCount, c.retryCount) << c.text;
   }
 }
 
