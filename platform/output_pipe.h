@@ -38,8 +38,7 @@ class OutputPipe {
   // Closes this process's copy of the write end, which Process::Create does once the
   // child has its own, so that the pipe reads as closed when the child's writers have gone.
   void CloseWriteEnd() noexcept;
-  // Appends at most one buffer's worth (256 KiB on POSIX, 64 KiB on Windows) of what can
-  // be read now to `into`.
+  // Appends at most one buffer's worth (64 KiB) of what can be read now to `into`.
   ReadResult Read(std::string& into);
 
  private:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "context/service_context.h"
+#include "platform/memory.h"
 #include "tasks/run_output.h"
 
 namespace hvs {
@@ -30,6 +31,8 @@ void TaskCatalogue::Reload() {
   RemoveAllBut(kept);
   noneDueUntil_ = EarliestDueAfter();
   SweepOutputFiles(matches);
+  // The runs since the last reload freed their buffers on many threads.
+  platform::ReleaseFreeMemory();
 }
 
 void TaskCatalogue::SweepOutputFiles(const std::vector<platform::FileEntry>& taskFiles) {

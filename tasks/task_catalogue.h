@@ -31,7 +31,8 @@ class TaskCatalogue {
   // Rolls the log over, then brings the tasks in line with Config\*.xml: loads new files
   // and files written since their last load, and removes the tasks whose file is gone or
   // did not load. A directory that cannot be searched counts as empty. Once a day it also
-  // removes the old output files of task files that are gone (RemoveStaleOutputFiles).
+  // removes the old output files of task files that are gone (RemoveStaleOutputFiles). Ends
+  // by handing the heap's free memory back to the system (platform::ReleaseFreeMemory).
   void Reload();
   // Runs every task due at `now` (seconds since 1970, UTC), in key order. Costs one
   // comparison while no task can be due yet, and a walk over the tasks otherwise.

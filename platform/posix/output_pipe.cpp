@@ -12,7 +12,7 @@
 namespace platform {
 
 namespace {
-constexpr std::size_t kReadSize = 256 * 1024;
+constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kPipeSize = 1024 * 1024;
 }  // namespace
 
