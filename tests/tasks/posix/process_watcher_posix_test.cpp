@@ -53,10 +53,13 @@ bool EndsSoon(const Task& task) {
 
 class ProcessWatcherPosixTest : public TaskFixture {};
 
-// A path, so that no process of that name on the machine can refuse a start. Each start
-// comes once the previous watch's thread waits for another: all of them take that one.
+// A copy of true of the test's own, so that no other process running true on the machine
+// can refuse a start. Each start comes once the previous watch's thread waits for another:
+// all of them take that one.
 TEST_F(ProcessWatcherPosixTest, AThousandStartsOfAShortCommandReuseOneThreadAndLeaveNothingBehind) {
-  auto task = NewTask("Short", "/bin/true");
+  const std::string ownTrue = program / "own_true";
+  std::filesystem::copy_file("/bin/true", ownTrue);
+  auto task = NewTask("Short", ownTrue);
   const std::size_t descriptors = OpenDescriptors();
   const std::size_t threads = Threads();
   const WatcherThreads& watchers = WatcherThreads::Shared();
