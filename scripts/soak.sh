@@ -85,17 +85,21 @@ write_task() {
 }
 for ((n = 0; n < 1000; ++n)); do write_task "$n"; done
 
-# One step of churn: edits, removals and new files, broken files and their repair.
+# One step of churn: edits, replaced files, broken files and their repair. The number of
+# task files stays as it is, so that memory has no reason to grow with it.
 next_task=1000
 churn() {
-  local n
+  local files file n
+  files=("$dir"/Config/*.xml)
   for ((k = 0; k < 5; ++k)); do
-    n=$((RANDOM % next_task))
-    case $((RANDOM % 5)) in
-      0 | 1) [ -e "$dir/Config/t$n.xml" ] && write_task "$n" ;;                      # an edit
-      2) rm -f "$dir/Config/t$n.xml"; write_task "$next_task"; next_task=$((next_task + 1)) ;;
-      3) printf '<Task><Name>Broken %s</Name' "$n" >"$dir/Config/t$n.xml" ;;           # broken
-      4) [ -e "$dir/Config/t$n.xml" ] || write_task "$n" ;;                           # back
+    file=${files[RANDOM % ${#files[@]}]}
+    n=${file##*/t}
+    n=${n%.xml}
+    [ -e "$file" ] || continue
+    case $((RANDOM % 4)) in
+      0 | 1) write_task "$n" ;;                                                     # an edit
+      2) rm -f "$file"; write_task "$next_task"; next_task=$((next_task + 1)) ;;    # replaced
+      3) printf '<Task><Name>Broken %s</Name' "$n" >"$file" ;;                      # broken
     esac
   done
   # Repair the broken ones now and then, so that every kind keeps running.
@@ -132,7 +136,7 @@ service=$!
 samples=$((minutes * 60 / sample_seconds))
 [ "$samples" -ge 4 ] || { echo "soak: give at least $((4 * sample_seconds / 60 + 1)) minutes" >&2; exit 2; }
 echo "soak: $minutes min, 1,000 tasks, a sample every $sample_seconds s (pid $service, $work)"
-printf '%8s %9s %9s %5s %8s %8s %9s\n' seconds rss_kib pss_kib fds threads zombies log_lines
+printf '%8s %9s %9s %5s %8s %8s %9s %6s\n' seconds rss_kib pss_kib fds threads zombies log_lines tasks
 rss=() pss=() fds=() threads=()
 previous_zombies=""
 started=$(date +%s)
@@ -152,8 +156,9 @@ for ((s = 1; s <= samples; ++s)); do
     case " $previous_zombies " in *" $pid "*) fail "zombie $pid outlived a sample" ;; esac
   done
   previous_zombies=$zombies
-  printf '%8s %9s %9s %5s %8s %8s %9s\n' $((s * sample_seconds)) "${rss[-1]}" "${pss[-1]}" \
-    "${fds[-1]}" "${threads[-1]}" "$(echo "$zombies" | wc -w)" "$(wc -l <"$dir/Logs/HVS.Log")"
+  printf '%8s %9s %9s %5s %8s %8s %9s %6s\n' $((s * sample_seconds)) "${rss[-1]}" "${pss[-1]}" \
+    "${fds[-1]}" "${threads[-1]}" "$(echo "$zombies" | wc -w)" "$(wc -l <"$dir/Logs/HVS.Log")" \
+    "$(ls "$dir/Config" | wc -l)"
 done
 
 # --- The stop, and what it must leave behind -------------------------------------------------
