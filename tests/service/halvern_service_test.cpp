@@ -1,9 +1,11 @@
 // The main loop of CHalvernService on an injected clock and sleep: ticks, pause, stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -73,7 +75,6 @@ class ScriptedEnvironment : public LoopEnvironment {
   bool waitForReal = false;
   std::vector<std::uint32_t> waits;
   std::vector<bool> waitsEnded;
-
  private:
   std::string directory_;
   // Real time at the start, so that the log's daily roll-over leaves the live file alone.
@@ -195,6 +196,32 @@ TEST_F(MainLoopTest, StopDuringASleepStillOffersThatTick) {
   const std::string log = Log();
   EXPECT_EQ(Count(log, kRefused), 1);
   EXPECT_LT(log.rfind(kRefused), log.find("Stopping Service"));
+}
+
+// A name that carries a line end and a stamp of its own cannot forge the service's lines:
+// each of its log lines is one line with the name shown escaped; its registry key keeps it.
+TEST_F(MainLoopTest, ANameWithControlCharactersGivesSingleEscapedLines) {
+  const std::string name = "x\r\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped\x1b[2J";
+  const std::string shown = "x\\r\\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped\\x1b[2J";
+  AddTask("job.xml", "x&#13;&#10;[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped&#27;[2J");
+  environment.actions[1] = [this] { service.OnStop(); };
+  Run();
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "] Loaded task: " + shown + "\r\n"), 1) << log;
+  EXPECT_EQ(Count(log, "] Task '" + shown + "' is already running outside of this service.\r\n"), 1)
+      << log;
+  EXPECT_EQ(Count(log, "Service Stopped\r\n"), 1) << log;
+  // Every line is one that the service wrote: stamped, and no control character but its end.
+  const std::regex stamped(R"(\[\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d [+-]\d{4}\] [^\r\n]*)");
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+  for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string line = log.substr(at, end - at);
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+    })) << line;
+  }
+  EXPECT_TRUE(testsupport::KeyExists("SOFTWARE\\Sorvane\\HVS\\" + name));
 }
 
 TEST_F(MainLoopTest, StopBeforeTheLoopOffersNothing) {
