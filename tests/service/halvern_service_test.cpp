@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -42,9 +43,13 @@ class RecordingReporter : public StatusReporter {
  public:
   bool Send(platform::ServiceStatusHandle, const platform::ServiceStatus& status) override {
     reports.push_back({status.currentState, status.checkPoint, status.waitHint});
+    if (sleeping != nullptr) reportedInSleep.push_back(sleeping->load());
     return true;
   }
   std::vector<Report> reports;
+  // With `sleeping` given: the number of the sleep under way at each report, 0 between.
+  const std::atomic<int>* sleeping = nullptr;
+  std::vector<int> reportedInSleep;
 };
 
 // Each sleep advances the fake clock and then runs what the test scheduled for it.
@@ -54,6 +59,13 @@ class ScriptedEnvironment : public LoopEnvironment {
   const platform::Clock& clock() const override { return clock_; }
   void Sleep(std::uint32_t milliseconds) override {
     clock_.Advance(milliseconds / 1000);
+    if (sleepForReal) {
+      sleeping = sleeps + 1;
+      const std::uint32_t start = platform::TickCount();
+      LoopEnvironment::Sleep(milliseconds);
+      slept.push_back(platform::TickCount() - start);
+      sleeping = 0;
+    }
     auto action = actions.find(++sleeps);
     if (action != actions.end()) action->second();
     if (sleeps > 100) onRunaway();  // a loop that never ends must still end the test
@@ -75,6 +87,13 @@ class ScriptedEnvironment : public LoopEnvironment {
   bool waitForReal = false;
   std::vector<std::uint32_t> waits;
   std::vector<bool> waitsEnded;
+  // With `sleepForReal` each sleep is also the real one, cut short by controls as the
+  // program's is; `sleeping` numbers the one under way (0 between) and `slept` holds each
+  // one's real milliseconds.
+  bool sleepForReal = false;
+  std::atomic<int> sleeping{0};
+  std::vector<std::uint32_t> slept;
+
  private:
   std::string directory_;
   // Real time at the start, so that the log's daily roll-over leaves the live file alone.
@@ -269,6 +288,34 @@ TEST_F(MainLoopTest, StopWhilePausedReportsNoContinue) {
             (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kStopPending, 1, 1100}}));
   EXPECT_EQ(service.events,
             (std::vector<std::uint32_t>{kEventStarted, kEventPaused, kEventStopped}));
+}
+
+// A pause and a continue within a tick are reported at once, during its sleep, and the tick
+// still lasts its second; a stop ends the sleep under way.
+TEST_F(MainLoopTest, ControlsAreAnsweredWithinTheSleepAndOnlyTheStopCutsItShort) {
+  environment.sleepForReal = true;
+  service.reporter.sleeping = &environment.sleeping;
+  std::thread controls([this] {
+    const auto during = [this](int sleep) {
+      return testsupport::Eventually([&] { return environment.sleeping.load() == sleep; });
+    };
+    if (during(1)) service.OnPause();
+    if (during(2)) service.OnContinue();
+    during(3);
+    service.OnStop();
+  });
+  Run();
+  controls.join();
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kRunning, 0, 0},
+                                 {kStopPending, 1, 1100}}));
+  EXPECT_EQ(service.reporter.reportedInSleep, (std::vector<int>{0, 1, 2, 0}));
+  EXPECT_EQ(service.events, (std::vector<std::uint32_t>{kEventStarted, kEventPaused,
+                                                        kEventContinued, kEventStopped}));
+  ASSERT_EQ(environment.slept.size(), 3u);
+  EXPECT_GE(environment.slept[0], 1000u);
+  EXPECT_GE(environment.slept[1], 1000u);
+  EXPECT_LT(environment.slept[2], 1000u) << "the stop waited for the tick's end";
 }
 
 TEST_F(MainLoopTest, IntervalZeroReloadsInEveryTick) {
