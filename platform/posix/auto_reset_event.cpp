@@ -21,21 +21,22 @@ Error AutoResetEvent::Create() {
 Error AutoResetEvent::Set() { return detail::SetEvent(handle_); }
 
 bool AutoResetEvent::Wait(std::uint32_t milliseconds) {
-  if (!handle_) {
-    SleepMilliseconds(milliseconds);
-    return false;
-  }
   const int fd = static_cast<int>(handle_.get());
   const std::uint32_t start = TickCount();
   for (;;) {
     // Read first: a Set before this wait counts, and a reader that lost the race to another
     // waiter (EAGAIN) waits on.
     std::uint64_t count = 0;
-    if (::read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) return true;
+    if (handle_ && ::read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count))
+      return true;
     const std::uint32_t elapsed = TickCount() - start;  // wraps as the count does
     if (elapsed >= milliseconds) return false;
-    pollfd wait{fd, POLLIN, 0};
     const std::uint32_t left = std::min<std::uint32_t>(milliseconds - elapsed, INT_MAX);
+    if (!handle_) {
+      SleepMilliseconds(left);
+      continue;
+    }
+    pollfd wait{fd, POLLIN, 0};
     ::poll(&wait, 1, static_cast<int>(left));  // EINTR: look again
   }
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/clock.h"
+
 namespace platform {
 
 Error AutoResetEvent::Create() {
@@ -16,13 +18,17 @@ Error AutoResetEvent::Create() {
 Error AutoResetEvent::Set() { return detail::SetEvent(handle_); }
 
 bool AutoResetEvent::Wait(std::uint32_t milliseconds) {
-  if (!handle_) {
-    ::Sleep(milliseconds);
-    return false;
+  // The waits time out on the interrupt time, which the time of day leaves alone; the tick
+  // count, coarser, says when the whole time has passed.
+  const HANDLE event = reinterpret_cast<HANDLE>(handle_.get());
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const std::uint32_t elapsed = TickCount() - start;  // wraps as the count does
+    const DWORD left = elapsed >= milliseconds ? 0 : milliseconds - elapsed;
+    if (!handle_) ::Sleep(left);
+    else if (::WaitForSingleObject(event, left) == WAIT_OBJECT_0) return true;
+    if (left == 0) return false;
   }
-  // WaitForSingleObject times out on the interrupt time, which the time of day leaves alone.
-  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle_.get()), milliseconds) ==
-         WAIT_OBJECT_0;
 }
 
 }  // namespace platform
