@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/files.h"
@@ -10,7 +11,6 @@
 namespace hvs {
 
 namespace {
-
 
 std::string FormatTime(const std::tm& local, const char* format) {
   char buffer[80];
@@ -132,7 +132,17 @@ void LogFile::LogFormat(const char* format, ...) {
   std::vector<char> text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
   if (length > 0) std::vsnprintf(text.data(), text.size(), format, arguments);
   va_end(arguments);
-  Log(std::string_view(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0));
+  std::string_view message(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+  // The inserted texts come from outside (names, paths, commands, a program's output): their
+  // control characters are shown escaped, so one call stays one line and steers no terminal.
+  // The only control character of the service's own formats is a final line feed.
+  const std::size_t formatLength = std::strlen(format);
+  const bool ownLineFeed = formatLength > 0 && format[formatLength - 1] == '\n' &&
+                           !message.empty() && message.back() == '\n';
+  if (ownLineFeed) message.remove_suffix(1);
+  std::string shown = ShowControlCharacters(message);
+  if (ownLineFeed) shown += '\n';
+  Log(shown);
 }
 
 void LogFile::RollOver() {

@@ -29,8 +29,12 @@ class LogFile {
   // last "." into base name and extension (both the whole name when it has no ".").
   void Init(std::string directory, std::string fileName);
 
+  // Writes `message` byte for byte: the service's own texts, or texts already shown with
+  // ShowControlCharacters.
   void Log(std::string_view message);
-  // printf-style formatting, then Log. Callers double "%" in interpolated task texts.
+  // printf-style formatting, then Log of the text with its control characters shown escaped
+  // (ShowControlCharacters), but for a final "\n" that the format itself ends with. Callers
+  // double "%" in interpolated task texts.
   void LogFormat(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))

@@ -13,6 +13,11 @@ namespace platform {
 // A Win32 event handle or a POSIX eventfd, closed as any other platform handle.
 using UniqueEventHandle = UniqueAny<std::intptr_t, &detail::CloseFile, std::intptr_t{-1}>;
 
+namespace detail {
+// Sets the event that `event` holds, of either kind; 6 when it holds none.
+Error SetEvent(const UniqueEventHandle& event);
+}  // namespace detail
+
 // An event that, once set, stays set for every wait before and after that moment.
 // Move-only; the destructor closes it. It must outlive every wait on it.
 class ManualResetEvent {

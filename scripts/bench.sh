@@ -250,7 +250,7 @@ bench_stop() {
     sleep 0.5
     mapfile -t children < <(children_of "$stop_pid")
     started+=("${children[@]}")
-    # At a random moment of the tick: a stop waits for the tick under way to end.
+    # At a random moment of the tick: the stop ends the tick's sleep, whenever it comes.
     sleep "$(printf '0.%03d' $((RANDOM % 1000)))"
     t0=$(now_ns)
     stop_service "$stop_pid"
@@ -267,7 +267,7 @@ bench_stop() {
   echo
   echo "Stop with 100 running ForceKill tasks, SIGTERM to exit (ms):"
   echo "  service             $(median "${stop_ms[@]}")"
-  echo "  target              at most 1200"
+  echo "  target              at most 500, every round"
 }
 
 # --- CPU per task start -------------------------------------------------------------------

@@ -30,6 +30,14 @@ bool LoopEnvironment::WaitUntil(std::uint32_t milliseconds, const std::function<
   return true;
 }
 
+void LoopEnvironment::Sleep(std::uint32_t milliseconds) {
+  // Each wait ends at the same moment, the tick's end, however often a control wakes it.
+  const std::uint32_t start = platform::TickCount();
+  for (std::uint32_t elapsed = 0; elapsed < milliseconds; elapsed = platform::TickCount() - start) {
+    if (wake_.Wait(milliseconds - elapsed) && woken_ && woken_()) return;
+  }
+}
+
 std::string LoopEnvironment::ProgramDirectory() const {
   std::string path = platform::ProgramPath();
   const auto separator = path.rfind(platform::PathSeparator());
@@ -46,9 +54,18 @@ CHalvernService::CHalvernService(const char* serviceName, const char* displayNam
 
 CHalvernService::~CHalvernService() = default;
 
-void CHalvernService::OnStop() { stopRequested_.exchange(1); }
-void CHalvernService::OnPause() { paused_.exchange(1); }
-void CHalvernService::OnContinue() { paused_.exchange(0); }
+void CHalvernService::OnStop() {
+  stopRequested_.exchange(1);
+  environment_.Wake();
+}
+void CHalvernService::OnPause() {
+  paused_.exchange(1);
+  environment_.Wake();
+}
+void CHalvernService::OnContinue() {
+  paused_.exchange(0);
+  environment_.Wake();
+}
 
 void CHalvernService::ReportServiceEvent(std::uint32_t eventId) {
   eventSource.Report(platform::kEventInformation, eventId, {displayName});
@@ -88,6 +105,12 @@ void CHalvernService::ServiceMainBody(std::uint32_t /*argc*/, char** /*argv*/) {
 
 void CHalvernService::RunTicks(TaskCatalogue& catalogue, std::int32_t interval,
                                std::int64_t lastReload, std::int32_t previousPause) {
+  // A control within a tick is answered at once; the tick itself still comes at its time,
+  // unless the control is the stop, which ends the sleep and gets that tick at once.
+  environment_.OnWake([this, &previousPause] {
+    ReportPauseChange(previousPause);
+    return stopRequested_.load() == 1;
+  });
   do {
     environment_.Sleep(kTickMilliseconds);
     if (paused_.load() == 0) {
@@ -98,18 +121,23 @@ void CHalvernService::RunTicks(TaskCatalogue& catalogue, std::int32_t interval,
       }
       catalogue.RunDueTasks(now);
     }
-    const std::int32_t pause = paused_.load();
-    if (pause != previousPause) {
-      if (pause == 1) {
-        ReportState(platform::kServicePaused, kUnchanged, kUnchanged, kUnchanged);
-        ReportServiceEvent(kEventPaused);
-      } else {
-        ReportState(platform::kServiceRunning, kUnchanged, kUnchanged, kUnchanged);
-        ReportServiceEvent(kEventContinued);
-      }
-    }
-    previousPause = pause;
+    ReportPauseChange(previousPause);
   } while (stopRequested_.load() != 1);
+  environment_.OnWake(nullptr);
+}
+
+void CHalvernService::ReportPauseChange(std::int32_t& reported) {
+  const std::int32_t pause = paused_.load();
+  if (pause != reported) {
+    if (pause == 1) {
+      ReportState(platform::kServicePaused, kUnchanged, kUnchanged, kUnchanged);
+      ReportServiceEvent(kEventPaused);
+    } else {
+      ReportState(platform::kServiceRunning, kUnchanged, kUnchanged, kUnchanged);
+      ReportServiceEvent(kEventContinued);
+    }
+  }
+  reported = pause;
 }
 
 void CHalvernService::StopSequence(ServiceContext& context, TaskCatalogue& catalogue) {

@@ -16,14 +16,16 @@ Error ManualResetEvent::Create(const std::string& /*name*/) {
   return handle_ ? kSuccess : posix::LastErrno();
 }
 
-Error ManualResetEvent::Set() {
-  if (!handle_) return kInvalidHandle;
-  // Nobody reads the counter, so once above zero it keeps every poll on it readable.
+Error detail::SetEvent(const UniqueEventHandle& event) {
+  if (!event) return kInvalidHandle;
   const std::uint64_t one = 1;
-  while (::write(static_cast<int>(handle_.get()), &one, sizeof one) < 0) {
+  while (::write(static_cast<int>(event.get()), &one, sizeof one) < 0) {
     if (errno != EINTR) return posix::LastErrno();
   }
   return kSuccess;
 }
+
+// Nobody reads the counter, so once above zero it keeps every poll on it readable.
+Error ManualResetEvent::Set() { return detail::SetEvent(handle_); }
 
 }  // namespace platform

@@ -13,12 +13,14 @@ Error ManualResetEvent::Create(const std::string& name) {
   return kSuccess;
 }
 
-Error ManualResetEvent::Set() {
+Error detail::SetEvent(const UniqueEventHandle& event) {
   // The "no handle" value is also the current process's pseudo-handle; never pass it on.
-  if (!handle_) return kInvalidHandle;
-  if (!::SetEvent(reinterpret_cast<HANDLE>(handle_.get())))
+  if (!event) return kInvalidHandle;
+  if (!::SetEvent(reinterpret_cast<HANDLE>(event.get())))
     return static_cast<Error>(::GetLastError());
   return kSuccess;
 }
+
+Error ManualResetEvent::Set() { return detail::SetEvent(handle_); }
 
 }  // namespace platform

@@ -1,7 +1,10 @@
 // LogFile: the stamp, the line format and the console echo.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "log/log_file.h"
 #include "tests/support/test_env.h"
@@ -157,6 +160,53 @@ TEST_F(LogFileTest, LogFormatHandlesLongTexts) {
   log.LogFormat("Task '%s' done", longText.c_str());
   EXPECT_NE(testsupport::ReadFile(LiveFile()).find("Task '" + longText + "' done\r\n"),
             std::string::npos);
+}
+
+// A text from outside with CR, LF, ESC and other control characters stays on the one line
+// of its call, in the file, on the console and in a diverted sink, shown escaped; a final
+// line feed of the format itself stays, and a text shown escaped before is not changed again.
+TEST_F(LogFileTest, InsertedControlCharactersAreShownEscapedOnOneLine) {
+  const std::string forged = "x\r\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped";
+  const std::string shownBefore = ShowControlCharacters("C:\\dir\\x \x1b[31m");
+  struct Case {
+    const char* what;
+    std::function<void(LogFile&)> write;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a forged line", [&](LogFile& log) { log.LogFormat("Loaded task: %s", forged.c_str()); },
+       "Loaded task: x\\r\\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped"},
+      {"terminal controls",
+       [](LogFile& log) {
+         log.LogFormat("Task '%s' run by command: %s", "a", "\x1b[2J\x1b]0;t\x07 \t\x7f\x01");
+       },
+       "Task 'a' run by command: \\x1b[2J\\x1b]0;t\\x07 \\t\\x7f\\x01"},
+      {"the format's own line feed",
+       [](LogFile& log) { log.LogFormat("Unknown node: %s\n", "a\nb\n"); },
+       "Unknown node: a\\nb\\n\n"},
+      {"shown escaped before",
+       [&](LogFile& log) { log.LogFormat("Task '%s' output: %s", "a", shownBefore.c_str()); },
+       "Task 'a' output: C:\\dir\\x \\x1b[31m"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string live = dir / "HVS.Log";
+    testsupport::RemoveTree(live);
+    LogFile log(true);
+    log.Init(dir.path(), "HVS.Log");
+    ::testing::internal::CaptureStdout();
+    c.write(log);
+    const std::string shown = ::testing::internal::GetCapturedStdout();
+    const std::string content = testsupport::ReadFile(live);
+    EXPECT_EQ(content.substr(content.find("] ") + 2), c.message + "\r\n");
+    EXPECT_EQ(shown, content);
+    EXPECT_EQ(content.find('\r'), content.size() - 2) << "more than one line: " << content;
+
+    std::vector<std::string> diverted;
+    log.Divert([&](std::string_view message) { diverted.emplace_back(message); });
+    c.write(log);
+    EXPECT_EQ(diverted, std::vector<std::string>{c.message});
+  }
 }
 
 }  // namespace

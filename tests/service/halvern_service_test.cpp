@@ -1,9 +1,12 @@
 // The main loop of CHalvernService on an injected clock and sleep: ticks, pause, stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -40,9 +43,13 @@ class RecordingReporter : public StatusReporter {
  public:
   bool Send(platform::ServiceStatusHandle, const platform::ServiceStatus& status) override {
     reports.push_back({status.currentState, status.checkPoint, status.waitHint});
+    if (sleeping != nullptr) reportedInSleep.push_back(sleeping->load());
     return true;
   }
   std::vector<Report> reports;
+  // With `sleeping` given: the number of the sleep under way at each report, 0 between.
+  const std::atomic<int>* sleeping = nullptr;
+  std::vector<int> reportedInSleep;
 };
 
 // Each sleep advances the fake clock and then runs what the test scheduled for it.
@@ -52,6 +59,13 @@ class ScriptedEnvironment : public LoopEnvironment {
   const platform::Clock& clock() const override { return clock_; }
   void Sleep(std::uint32_t milliseconds) override {
     clock_.Advance(milliseconds / 1000);
+    if (sleepForReal) {
+      sleeping = sleeps + 1;
+      const std::uint32_t start = platform::TickCount();
+      LoopEnvironment::Sleep(milliseconds);
+      slept.push_back(platform::TickCount() - start);
+      sleeping = 0;
+    }
     auto action = actions.find(++sleeps);
     if (action != actions.end()) action->second();
     if (sleeps > 100) onRunaway();  // a loop that never ends must still end the test
@@ -73,6 +87,12 @@ class ScriptedEnvironment : public LoopEnvironment {
   bool waitForReal = false;
   std::vector<std::uint32_t> waits;
   std::vector<bool> waitsEnded;
+  // With `sleepForReal` each sleep is also the real one, cut short by controls as the
+  // program's is; `sleeping` numbers the one under way (0 between) and `slept` holds each
+  // one's real milliseconds.
+  bool sleepForReal = false;
+  std::atomic<int> sleeping{0};
+  std::vector<std::uint32_t> slept;
 
  private:
   std::string directory_;
@@ -197,6 +217,32 @@ TEST_F(MainLoopTest, StopDuringASleepStillOffersThatTick) {
   EXPECT_LT(log.rfind(kRefused), log.find("Stopping Service"));
 }
 
+// A name that carries a line end and a stamp of its own cannot forge the service's lines:
+// each of its log lines is one line with the name shown escaped; its registry key keeps it.
+TEST_F(MainLoopTest, ANameWithControlCharactersGivesSingleEscapedLines) {
+  const std::string name = "x\r\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped\x1b[2J";
+  const std::string shown = "x\\r\\n[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped\\x1b[2J";
+  AddTask("job.xml", "x&#13;&#10;[Wed, 09 Dec 2026 18:00:00 +0000] Service Stopped&#27;[2J");
+  environment.actions[1] = [this] { service.OnStop(); };
+  Run();
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "] Loaded task: " + shown + "\r\n"), 1) << log;
+  EXPECT_EQ(Count(log, "] Task '" + shown + "' is already running outside of this service.\r\n"), 1)
+      << log;
+  EXPECT_EQ(Count(log, "Service Stopped\r\n"), 1) << log;
+  // Every line is one that the service wrote: stamped, and no control character but its end.
+  const std::regex stamped(R"(\[\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d [+-]\d{4}\] [^\r\n]*)");
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+  for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string line = log.substr(at, end - at);
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+    })) << line;
+  }
+  EXPECT_TRUE(testsupport::KeyExists("SOFTWARE\\Sorvane\\HVS\\" + name));
+}
+
 TEST_F(MainLoopTest, StopBeforeTheLoopOffersNothing) {
   AddTask("job.xml", "Job");
   service.OnStop();
@@ -242,6 +288,34 @@ TEST_F(MainLoopTest, StopWhilePausedReportsNoContinue) {
             (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kStopPending, 1, 1100}}));
   EXPECT_EQ(service.events,
             (std::vector<std::uint32_t>{kEventStarted, kEventPaused, kEventStopped}));
+}
+
+// A pause and a continue within a tick are reported at once, during its sleep, and the tick
+// still lasts its second; a stop ends the sleep under way.
+TEST_F(MainLoopTest, ControlsAreAnsweredWithinTheSleepAndOnlyTheStopCutsItShort) {
+  environment.sleepForReal = true;
+  service.reporter.sleeping = &environment.sleeping;
+  std::thread controls([this] {
+    const auto during = [this](int sleep) {
+      return testsupport::Eventually([&] { return environment.sleeping.load() == sleep; });
+    };
+    if (during(1)) service.OnPause();
+    if (during(2)) service.OnContinue();
+    during(3);
+    service.OnStop();
+  });
+  Run();
+  controls.join();
+  EXPECT_EQ(service.reporter.reports,
+            (std::vector<Report>{{kRunning, 0, 0}, {kPaused, 0, 0}, {kRunning, 0, 0},
+                                 {kStopPending, 1, 1100}}));
+  EXPECT_EQ(service.reporter.reportedInSleep, (std::vector<int>{0, 1, 2, 0}));
+  EXPECT_EQ(service.events, (std::vector<std::uint32_t>{kEventStarted, kEventPaused,
+                                                        kEventContinued, kEventStopped}));
+  ASSERT_EQ(environment.slept.size(), 3u);
+  EXPECT_GE(environment.slept[0], 1000u);
+  EXPECT_GE(environment.slept[1], 1000u);
+  EXPECT_LT(environment.slept[2], 1000u) << "the stop waited for the tick's end";
 }
 
 TEST_F(MainLoopTest, IntervalZeroReloadsInEveryTick) {

@@ -1,6 +1,7 @@
 // What the service control manager's tests share: names, entries and the test's own services.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <signal.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ inline void KillService(const std::string& name) {
   if (pidfd && platform::posix::IsRunning(process))
     ::syscall(SYS_pidfd_send_signal, pidfd.get(), SIGKILL, nullptr, 0U);
   EXPECT_TRUE(testsupport::Eventually([&] { return !platform::posix::IsRunning(process); }));
+}
+
+// The first folder above `path` that accounts other than its owner's may not pass through,
+// as a 0700 home or checkout is; empty when there is none. `path` itself is the test's own.
+inline std::string FolderClosedToOthers(const std::string& path) {
+  for (std::size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
+    const std::string folder = path.substr(0, end);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) return folder;
+  }
+  return {};
 }
 
 class ServiceDatabase : public ::testing::Test {

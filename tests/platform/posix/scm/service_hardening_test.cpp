@@ -356,6 +356,15 @@ TEST(ServiceFullDisk, RecordedStateFollowsTheServiceOnAFullDiskAndTheErrorIs112)
 
 TEST_F(ServiceDatabase, InstalledAccountIsTheServicesWhenRootStartsIt) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to start as another account";
+  // The account runs a copy of this program in a folder made for it: the build tree may lie
+  // where only root can enter, as in a 0700 home.
+  testsupport::TempDirectory reachable;
+  if (const std::string closed = FolderClosedToOthers(reachable.path()); !closed.empty())
+    GTEST_SKIP() << "the account nobody cannot enter " << closed
+                 << ", where the copy of the program would lie; set TMPDIR to a folder it can";
+  ASSERT_EQ(::chmod(reachable.path().c_str(), 0755), 0);
+  const std::string program = reachable / "scm-account-service";
+  ASSERT_TRUE(testsupport::CopySelfTo(program));
   struct Case {
     const char* account;
     Error expected;
@@ -363,7 +372,7 @@ TEST_F(ServiceDatabase, InstalledAccountIsTheServicesWhenRootStartsIt) {
   for (const Case& row : {Case{"nobody", 0}, Case{".\\nobody", 0}, Case{"no-such-account-h11", 1057}}) {
     SCOPED_TRACE(row.account);
     const std::string name = UniqueName("ScmAccount");
-    ServiceConfig config = ConfigFor(testsupport::QuotedCommand(testsupport::SelfPath()));
+    ServiceConfig config = ConfigFor(testsupport::QuotedCommand(program));
     config.serviceStartName = row.account;
     Service service;
     ASSERT_EQ(manager_.CreateService(name, config, "", kAllAccess, service), 0u);
@@ -389,6 +398,9 @@ TEST_F(ServiceDatabase, InstalledAccountIsTheServicesWhenRootStartsIt) {
 TEST(ServiceAccount, StarterWhoIsNotRootCannotStartAServiceOfAnotherAccount) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   testsupport::TempDirectory state;
+  if (const std::string closed = FolderClosedToOthers(state.path()); !closed.empty())
+    GTEST_SKIP() << "the account nobody cannot enter " << closed
+                 << ", where its state folder would lie; set TMPDIR to a folder it can";
   ASSERT_EQ(::chown(state.path().c_str(), kNobody, kNobody), 0);
   EXPECT_EQ(testsupport::RunChildRole("scm-nobody-starter", state.path() + ":ScmForeign:1069"), 0)
       << "100 + n: the start gave error ..n, not 1069";
