@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "log/log_file.h"
 #include "platform/strings.h"
 #include "service/admin_verbs.h"
 #include "service/trial_load.h"
@@ -25,9 +26,10 @@ std::string LocalTimeText(std::int64_t time) {
   return text;
 }
 
+// A value from a task file may hold control characters: shown escaped, as in the log.
 void Field(std::ostream& out, const char* label, const std::string& value) {
-  out << "  " << label << std::string(12 - std::char_traits<char>::length(label), ' ') << value
-      << "\n";
+  out << "  " << label << std::string(12 - std::char_traits<char>::length(label), ' ')
+      << ShowControlCharacters(value) << "\n";
 }
 
 std::string LastRunText(const Task& task) {

@@ -294,6 +294,14 @@ TEST_F(AdminVerbsTest, TasksShowsEachFileAsTheServiceWouldRunIt) {
   EXPECT_EQ(err.str(), "");
 }
 
+// A name that holds a line end and an escape sequence keeps to its line on the console.
+TEST_F(AdminVerbsTest, TasksShowsControlCharactersOfANameEscaped) {
+  Write("ctl.xml", "<Task><Name>x&#13;&#10;Loads: yes&#27;[2J</Name><Command>a.exe</Command></Task>");
+  ASSERT_EQ(Tasks(), 0);
+  EXPECT_TRUE(Shows("\nctl.xml\n  Name:       x\\r\\nLoads: yes\\x1b[2J\n  Loads:      yes\n"))
+      << out.str();
+}
+
 // The output file shows once a run has left one; the listing makes none.
 TEST_F(AdminVerbsTest, TasksNamesTheOutputFileWithItsSizeOnceThereIsOne) {
   const char* schedule = "<Schedule><WaitPeriodSeconds>60</WaitPeriodSeconds></Schedule>";
