@@ -12,10 +12,21 @@ namespace hvs {
 inline constexpr std::string_view kProgramKeyPath = "SOFTWARE\\Sorvane\\HVS";
 inline constexpr std::string_view kReportsKeyPath = "SOFTWARE\\Sorvane\\Meridel Server\\ZAVReports";
 
+// Where the substitution reads the neighbouring products' settings: the registry store in
+// the program, a table in memory where the store would only slow a test down.
+class MachineValueSource {
+ public:
+  virtual ~MachineValueSource() = default;
+  // Value `name` of `keyPath`, as text up to its first NUL; `defaultValue` when the value
+  // is absent or empty. Never creates or writes anything.
+  virtual std::string ReadMachineValue(std::string_view keyPath, std::string_view name,
+                                       std::string_view defaultValue) const = 0;
+};
+
 // Keeps "SOFTWARE\Sorvane\HVS" open between operations and opens it again at each one, so a
 // key deleted meanwhile is recreated. Failures become a log line and the caller's default;
 // nothing throws. Used from the service thread only.
-class SettingsStore {
+class SettingsStore : public MachineValueSource {
  public:
   // kReadOnly serves tools that look at the service's state without changing it: keys are
   // opened for query only and never created, absent values read as their defaults without
@@ -43,7 +54,7 @@ class SettingsStore {
 
   // Value `name` of `keyPath` under the root, opened for query only; never creates or writes.
   std::string ReadMachineValue(std::string_view keyPath, std::string_view name,
-                               std::string_view defaultValue) const;
+                               std::string_view defaultValue) const override;
 
  private:
   std::string ReadValue(const platform::RegistryKey& key, std::string_view name,

@@ -76,7 +76,7 @@ std::map<std::string, VariableDefinition> Definitions() {
 
 }  // namespace
 
-VariableTable::VariableTable(SettingsStore& settings, LogFile& log)
+VariableTable::VariableTable(const MachineValueSource& settings, LogFile& log)
     : settings_(settings), log_(log), definitions_(Definitions()) {
   Refresh();
 }

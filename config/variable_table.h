@@ -39,7 +39,7 @@ inline constexpr std::string_view kMaskedText = "*****";
 class VariableTable {
  public:
   // Neither argument is owned; both must outlive the table. Reads every value once.
-  VariableTable(SettingsStore& settings, LogFile& log);
+  VariableTable(const MachineValueSource& settings, LogFile& log);
 
   // Re-reads every variable in a fixed order. Each value replaces the old one at once, so
   // the computed "SOAPURL" sees the "ZAVHOST" of this refresh and the "LMHTTP" of the last.
@@ -80,7 +80,7 @@ class VariableTable {
   bool InProgress(std::string_view name) const;
   bool TakeFromBudget(std::size_t bytes);
 
-  SettingsStore& settings_;
+  const MachineValueSource& settings_;
   LogFile& log_;
   std::map<std::string, VariableDefinition> definitions_;
   std::map<std::string, std::string> values_;

@@ -82,17 +82,18 @@ void OutputMasker::Scan(std::string_view text, const Sink& sink, bool final) {
   std::fill(nextAt_.begin(), nextAt_.end(), kNotSearched);
   std::size_t plainFrom = 0;  // start of the plain text not yet given to the sink
   for (std::size_t at = NextCandidate(text, 0); at < text.size(); at = NextCandidate(text, at)) {
+    // Held back before a match too: a longer secret that begins with it may still come.
+    if (!final && text.size() - at < longest_ && MayBeginSecret(text.substr(at))) {
+      if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
+      pending_.assign(text.substr(at));
+      return;
+    }
     if (const Replacement* found = MatchAt(text, at)) {
       if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
       sink(found->second);
       at += found->first.size();
       plainFrom = at;
       continue;
-    }
-    if (!final && text.size() - at < longest_ && MayBeginSecret(text.substr(at))) {
-      if (at > plainFrom) sink(text.substr(plainFrom, at - plainFrom));
-      pending_.assign(text.substr(at));
-      return;
     }
     ++at;
   }

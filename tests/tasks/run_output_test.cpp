@@ -53,6 +53,18 @@ TEST(OutputMaskerTest, HidesEverySecretWhereverThePiecesAreCut) {
   EXPECT_EQ(Masked({}, {"as ", "is"}), "as is");
 }
 
+// A piece that ends in a whole secret which also begins a longer one must wait for the next.
+TEST(OutputMaskerTest, ALongerSecretWinsOverItsBeginningWhereverThePiecesAreCut) {
+  const std::vector<Replacement> secrets = {{"pass", "*****"}, {"password1", "#####"}};
+  const std::string_view text = "a password1 pass passw";
+  const std::string masked = "a ##### ***** *****w";
+  for (std::size_t cut = 0; cut <= text.size(); ++cut)
+    EXPECT_EQ(Masked(secrets, {text.substr(0, cut), text.substr(cut)}), masked) << "cut at " << cut;
+  std::vector<std::string_view> bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) bytes.push_back(text.substr(i, 1));
+  EXPECT_EQ(Masked(secrets, bytes), masked) << "one byte at a time";
+}
+
 TEST(RunOutputTest, OutputFileNamesFollowTheTaskFile) {
   const std::pair<const char*, const char*> names[] = {
       {"Backup.xml", "Backup.log"}, {"b.XML", "b.log"}, {"x.xml.xml", "x.xml.log"}, {"plain", "plain.log"}};
