@@ -19,7 +19,7 @@ targets=(
   "task_file_fuzz task_text_fuzz"
   "output_masker_fuzz -"
   "command_line_fuzz -"
-  # The Cron expression parser and its next-time search: "cron_fuzz -"
+  "cron_fuzz -"
 )
 
 build=build/fuzz
