@@ -70,7 +70,12 @@ struct Case {
   ProgramSearch expected;
 };
 
+// The first case is the started program itself: a process that the system has only just
+// started may not show its arguments yet, so that one is waited for.
 void ExpectAll(const std::vector<Case>& cases) {
+  EXPECT_TRUE(testsupport::Eventually([&] {
+    return platform::FindRunningProgram(cases.front().command) == cases.front().expected;
+  })) << cases.front().command;
   for (const Case& c : cases) EXPECT_EQ(platform::FindRunningProgram(c.command), c.expected) << c.command;
 }
 
