@@ -104,6 +104,8 @@ for signal in $signals; do
   pid=$!
   wait_for_log "run by command" 10 || fail "SIG$signal run: the task did not run"
   wait_for_log "] Task 'Talk' output: refused" 20 || fail "SIG$signal: Talk's output was not logged"
+  # A run of Nightly has ended, so that its result is recorded whatever the stop finds running.
+  wait_for_log "] Task 'Nightly 50%%' finished with exit code " 20 || fail "SIG$signal: no run of Nightly ended"
   kill -"$signal" "$pid"
   wait "$pid"
   status=$?
