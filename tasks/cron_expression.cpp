@@ -24,7 +24,7 @@ constexpr const char* kWeekdayNames[] = {"Sunday",   "Monday", "Tuesday", "Wedne
 constexpr const char* kWeekdaysFromMonday[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                                "Friday", "Saturday", "Sunday"};
 
-struct FieldSpec {
+struct FieldRule {
   const char* name;
   unsigned low;
   unsigned high;
@@ -32,11 +32,11 @@ struct FieldSpec {
   unsigned nameCount;
 };
 
-constexpr FieldSpec kMinute{"minute", 0, 59, nullptr, 0};
-constexpr FieldSpec kHour{"hour", 0, 23, nullptr, 0};
-constexpr FieldSpec kDayOfMonth{"day of month", 1, 31, nullptr, 0};
-constexpr FieldSpec kMonth{"month", 1, 12, kMonthNames, 12};
-constexpr FieldSpec kWeekday{"day of week", 0, 7, kWeekdayNames, 7};
+constexpr FieldRule kMinute{"minute", 0, 59, nullptr, 0};
+constexpr FieldRule kHour{"hour", 0, 23, nullptr, 0};
+constexpr FieldRule kDayOfMonth{"day of month", 1, 31, nullptr, 0};
+constexpr FieldRule kMonth{"month", 1, 12, kMonthNames, 12};
+constexpr FieldRule kWeekday{"day of week", 0, 7, kWeekdayNames, 7};
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -50,7 +50,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // A number or a name of the field; the reason in `error` when it is neither.
-bool ParseValue(std::string_view token, const FieldSpec& spec, unsigned& value,
+bool ParseValue(std::string_view token, const FieldRule& rule, unsigned& value,
                 std::string& error) {
   if (token.empty()) {
     error = "a value is missing";
@@ -68,43 +68,43 @@ bool ParseValue(std::string_view token, const FieldSpec& spec, unsigned& value,
     }
   } else {
     bool found = false;
-    for (unsigned i = 0; i < spec.nameCount && !found; ++i)
-      if (EqualsIgnoringCase(token, std::string_view(spec.names[i]).substr(0, 3))) {
-        value = spec.low + i;
+    for (unsigned i = 0; i < rule.nameCount && !found; ++i)
+      if (EqualsIgnoringCase(token, std::string_view(rule.names[i]).substr(0, 3))) {
+        value = rule.low + i;
         found = true;
       }
     if (!found) {
-      error = Quoted(token) + (spec.names ? " is neither a number nor a name" : " is not a number");
+      error = Quoted(token) + (rule.names ? " is neither a number nor a name" : " is not a number");
       return false;
     }
   }
-  if (value < spec.low || value > spec.high) {
-    error = Quoted(token) + " is out of range " + std::to_string(spec.low) + "-" +
-            std::to_string(spec.high);
+  if (value < rule.low || value > rule.high) {
+    error = Quoted(token) + " is out of range " + std::to_string(rule.low) + "-" +
+            std::to_string(rule.high);
     return false;
   }
   return true;
 }
 
 // One element of a list: `*`, `a` or `a-b`, the first and last with an optional `/step`.
-bool ParseElement(std::string_view element, const FieldSpec& spec, std::uint64_t& bits,
+bool ParseElement(std::string_view element, const FieldRule& rule, std::uint64_t& bits,
                   std::string& error) {
   std::string_view range = element;
   unsigned step = 1;
   if (const auto slash = element.find('/'); slash != std::string_view::npos) {
     range = element.substr(0, slash);
     const std::string_view stepText = element.substr(slash + 1);
-    const FieldSpec stepSpec{spec.name, 1, 1000, nullptr, 0};
-    if (!ParseValue(stepText, stepSpec, step, error)) {
+    const FieldRule stepRule{rule.name, 1, 1000, nullptr, 0};
+    if (!ParseValue(stepText, stepRule, step, error)) {
       error = "step " + Quoted(stepText) + " is not a positive number";
       return false;
     }
   }
-  unsigned first = spec.low;
-  unsigned last = spec.high;
+  unsigned first = rule.low;
+  unsigned last = rule.high;
   if (range != "*") {
     const auto dash = range.find('-');
-    if (!ParseValue(range.substr(0, dash), spec, first, error)) return false;
+    if (!ParseValue(range.substr(0, dash), rule, first, error)) return false;
     if (dash == std::string_view::npos) {
       if (range.size() != element.size()) {
         error = "a step needs a range or *: " + Quoted(element);
@@ -112,7 +112,7 @@ bool ParseElement(std::string_view element, const FieldSpec& spec, std::uint64_t
       }
       last = first;
     } else {
-      if (!ParseValue(range.substr(dash + 1), spec, last, error)) return false;
+      if (!ParseValue(range.substr(dash + 1), rule, last, error)) return false;
       if (last < first) {
         error = "the range " + Quoted(range) + " runs backwards";
         return false;
@@ -123,18 +123,18 @@ bool ParseElement(std::string_view element, const FieldSpec& spec, std::uint64_t
   return true;
 }
 
-bool ParseField(std::string_view field, const FieldSpec& spec, std::uint64_t& bits,
+bool ParseField(std::string_view field, const FieldRule& rule, std::uint64_t& bits,
                 std::string& error) {
   bits = 0;
   for (std::size_t start = 0;;) {
     const std::size_t comma = field.find(',', start);
     const std::string_view element = field.substr(start, comma - start);
     if (element.empty()) {
-      error = std::string(spec.name) + ": an element of the list is empty";
+      error = std::string(rule.name) + ": an element of the list is empty";
       return false;
     }
-    if (!ParseElement(element, spec, bits, error)) {
-      error = std::string(spec.name) + ": " + error;
+    if (!ParseElement(element, rule, bits, error)) {
+      error = std::string(rule.name) + ": " + error;
       return false;
     }
     if (comma == std::string_view::npos) return true;
@@ -203,7 +203,7 @@ std::optional<CronExpression> CronExpression::Parse(std::string_view text, std::
     return std::nullopt;
   }
   CronExpression cron;
-  const FieldSpec* specs[] = {&kMinute, &kHour, &kDayOfMonth, &kMonth, &kWeekday};
+  const FieldRule* specs[] = {&kMinute, &kHour, &kDayOfMonth, &kMonth, &kWeekday};
   std::uint64_t bits[5];
   for (int i = 0; i < 5; ++i) {
     if (!ParseField(fields[i], *specs[i], bits[i], error)) return std::nullopt;

@@ -26,7 +26,9 @@ class OutputDrain {
   platform::OutputPipe* pipe() const { return pipe_; }
   // Takes one read of what is there; gives the pipe up when it is closed or broken.
   void ReadOnce() {
-    if (pipe_ != nullptr && TakeOneRead() != ReadResult::kData && !empty_) pipe_ = nullptr;
+    if (pipe_ == nullptr) return;
+    const ReadResult result = TakeOneRead();
+    if (result == ReadResult::kClosed || result == ReadResult::kFailed) pipe_ = nullptr;
   }
   // After the process's end: takes what it left in the pipe, at most what a full pipe and
   // the kept output hold, so that a process it started and that writes on cannot hold the
@@ -45,17 +47,14 @@ class OutputDrain {
     try {
       buffer_.clear();
       const ReadResult result = pipe_->Read(buffer_);
-      empty_ = result == ReadResult::kEmpty;
       if (result == ReadResult::kData) output_->Take(buffer_);
       return result;
     } catch (const std::exception&) {
       output_->Lose(platform::kNotEnoughMemory);
-      empty_ = false;
       return ReadResult::kFailed;
     }
   }
 
-  bool empty_ = false;  // the last read found nothing
   platform::OutputPipe* pipe_;
   RunOutput* output_;
   std::string buffer_;
