@@ -47,8 +47,9 @@ VariableDefinition ClientSetting(std::string_view setting, std::string_view defa
                   secret);
 }
 
-std::map<std::string, VariableDefinition> Definitions() {
-  return {
+// Built once: every table shares the same fixed definitions.
+const std::map<std::string, VariableDefinition>& Definitions() {
+  static const std::map<std::string, VariableDefinition> definitions = {
       {"DATABASEDSN", Registry(kDatabaseKey, "DSN", "zav_svmeridel")},
       {"DATABASEUSER", Registry(kDatabaseKey, "User")},
       {"DATABASEPASSWORD", Secret(kDatabaseKey, "Password")},
@@ -72,6 +73,7 @@ std::map<std::string, VariableDefinition> Definitions() {
       {"PROXYPASSWORD", ClientSetting("_ZAVClient_Comm_ProxyPassword", "", true)},
       {"PROXYAUTODETECT", ClientSetting("_ZAVClient_Comm_ProxyAutoDetect")},
   };
+  return definitions;
 }
 
 }  // namespace

@@ -70,19 +70,21 @@ class VariableTable {
  private:
   // `name` is a key of definitions_ (it is kept as a view while the value is formed).
   void Resolve(const std::string& name, const VariableDefinition& definition);
-  // Substitute, and with `masked` the full text once more with the secrets as "*****".
-  std::string Expand(const std::string& input, std::string& display, std::string* masked);
-  void AppendReference(const std::string& name, std::string& result, std::string& display,
+  // Appends the substitution of `text` to `full`, its display form to `display` and, with
+  // `masked`, the full text once more with the secrets as "*****"; null forms are skipped.
+  void ExpandInto(std::string_view text, std::string& full, std::string* display,
+                  std::string* masked);
+  void AppendReference(const std::string& name, std::string& full, std::string* display,
                        std::string* masked);
   // Full substitution of `text`, with `name` (a key of one of the maps) marked as under way;
-  // `masked` as for Expand.
+  // `masked` as for ExpandInto.
   std::string ExpandAs(std::string_view name, const std::string& text, std::string* masked);
   bool InProgress(std::string_view name) const;
   bool TakeFromBudget(std::size_t bytes);
 
   const MachineValueSource& settings_;
   LogFile& log_;
-  std::map<std::string, VariableDefinition> definitions_;
+  const std::map<std::string, VariableDefinition>& definitions_;
   std::map<std::string, std::string> values_;
   std::map<std::string, std::string> displayValues_;  // of the computed variables only
 

@@ -47,14 +47,19 @@ std::string ShowControlCharacters(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string shown;
   shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) shown += c;
-    else if (c == '\r') shown += "\\r";
-    else if (c == '\n') shown += "\\n";
-    else if (c == '\t') shown += "\\t";
+  // Plain runs are copied whole: most lines hold no control character at all.
+  std::size_t plainFrom = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte != 0x7f) continue;
+    shown.append(text, plainFrom, i - plainFrom);
+    plainFrom = i + 1;
+    if (byte == '\r') shown += "\\r";
+    else if (byte == '\n') shown += "\\n";
+    else if (byte == '\t') shown += "\\t";
     else shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
   }
+  shown.append(text, plainFrom);
   return shown;
 }
 

@@ -75,11 +75,12 @@ void Show(const char* label, std::string_view text) {
   std::fprintf(stderr, "\"\n");
 }
 
-void Check(const Replacements& replacements, std::string_view text, std::uint32_t seed) {
-  const std::string inPieces = MaskInPieces(replacements, text, seed);
+// Returns the text masked in pieces.
+std::string Check(const Replacements& replacements, std::string_view text, std::uint32_t seed) {
+  std::string inPieces = MaskInPieces(replacements, text, seed);
   const std::string atOnce = hvs::OutputMasker::Mask(replacements, {text});
   const std::string plainly = MaskPlainly(replacements, text);
-  if (inPieces == atOnce && atOnce == plainly) return;
+  if (inPieces == atOnce && atOnce == plainly) return inPieces;
   for (const auto& [secret, shown] : replacements) {
     Show("secret", secret);
     Show("  shown as", shown);
@@ -113,8 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Replacements stars;
   for (const auto& [secret, shown] : replacements)
     if (secret.find('*') == std::string::npos) stars.emplace_back(secret, "*****");
-  Check(stars, text, seed);
-  const std::string masked = MaskInPieces(stars, text, seed);
+  const std::string masked = Check(stars, text, seed);
   for (const auto& [secret, shown] : stars)
     if (!secret.empty() && masked.find(secret) != std::string::npos)
       fuzzsupport::Fail(kTarget, "a secret shows in the masked text");

@@ -4,10 +4,8 @@
 // NUL, the default when absent or empty), so the table sees what it sees in the service, at
 // a small part of the cost, and the log goes nowhere.
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "config/settings_store.h"
 #include "config/variable_table.h"
@@ -16,22 +14,26 @@
 
 namespace {
 
+// The stored values of one input, by their place in kStoredValues: found without building a
+// key, since the table reads twenty of them for every input.
 class MemoryValues : public hvs::MachineValueSource {
  public:
-  void Set(std::string_view keyPath, std::string_view name, std::string_view bytes) {
-    values_[{std::string(keyPath), std::string(name)}] = std::string(bytes);
-  }
+  explicit MemoryValues(const fuzzsupport::SubstituteInput& input) : input_(input) {}
 
   std::string ReadMachineValue(std::string_view keyPath, std::string_view name,
                                std::string_view defaultValue) const override {
-    const auto found = values_.find({std::string(keyPath), std::string(name)});
-    if (found == values_.end()) return std::string(defaultValue);
-    const std::string text = found->second.substr(0, found->second.find('\0'));
-    return text.empty() ? std::string(defaultValue) : text;
+    for (std::size_t i = 0; i < fuzzsupport::kStoredCount; ++i) {
+      if (!input_.values[i] || keyPath != fuzzsupport::kStoredValues[i].key ||
+          name != fuzzsupport::kStoredValues[i].name)
+        continue;
+      const std::string_view text = input_.values[i]->substr(0, input_.values[i]->find('\0'));
+      return std::string(text.empty() ? defaultValue : text);
+    }
+    return std::string(defaultValue);
   }
 
  private:
-  std::map<std::pair<std::string, std::string>, std::string> values_;
+  const fuzzsupport::SubstituteInput& input_;
 };
 
 hvs::LogFile* gLog = nullptr;
@@ -47,12 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto input = fuzzsupport::SplitSubstituteInput(data, size);
   if (!input) return 0;
-  MemoryValues values;
-  for (std::size_t i = 0; i < fuzzsupport::kStoredCount; ++i) {
-    if (input->values[i])
-      values.Set(fuzzsupport::kStoredValues[i].key, fuzzsupport::kStoredValues[i].name,
-                 *input->values[i]);
-  }
+  const MemoryValues values(*input);
   hvs::VariableTable table(values, *gLog);
   fuzzsupport::CheckSubstitution(table, input->command, "substitute_memory_fuzz");
   return 0;
