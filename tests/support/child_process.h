@@ -53,6 +53,11 @@ class ChildProcess {
   std::uint32_t id_ = 0;
 };
 
+// Starts `commandLine` as a shell starts a program, not waited for: the new process holds
+// this one's standard output and error (POSIX always; Windows by inheriting them, as cmd.exe
+// starts its programs). False when it cannot be started.
+bool StartHoldingOutput(const std::string& commandLine);
+
 // True while the process with this id runs (POSIX: or waits to be reaped).
 bool ProcessIdInUse(std::uint32_t id);
 // Ends the calling process as an access violation ends it: POSIX by SIGSEGV at its default

@@ -188,7 +188,7 @@ TEST_F(RunOutputTaskTest, AHundredMebibytesEndAsTheFirstAndLastHalfMebibyte) {
 }
 
 // A process that the task started keeps the pipe open after the task's own process has
-// ended; the run still ends with it.
+// ended (on Windows by inheritance, as cmd.exe starts programs); the run still ends with it.
 TEST_F(RunOutputTaskTest, ARunEndsWithItsProcessThoughAChildItLeftBehindHoldsThePipe) {
   const std::string parent = NewProgram("parent");
   const std::string sleeper = NewProgram("sleep");

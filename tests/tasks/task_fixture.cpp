@@ -66,9 +66,11 @@ const bool kTaskProgram = testsupport::RegisterChildRole(kRole, [](const std::st
     return Talk(testsupport::ReadFile(platform::JoinPath(directory, name + ".say")),
                 name.starts_with("talk0") ? 0 : 3);
   if (name.starts_with("flood")) return Flood();
+  const std::string childFile = platform::JoinPath(directory, name + ".child");
   platform::Process child;
-  if (name.starts_with("tree") || name.starts_with("parent"))
-    child.Create(testsupport::ReadFile(platform::JoinPath(directory, name + ".child")));
+  if (name.starts_with("tree")) child.Create(testsupport::ReadFile(childFile));
+  if (name.starts_with("parent"))
+    testsupport::StartHoldingOutput(testsupport::ReadFile(childFile));
   if (name.starts_with("sleep") || name.starts_with("tree"))
     std::this_thread::sleep_for(std::chrono::seconds(30));
   return 0;

@@ -33,10 +33,11 @@ class TaskFixture : public ::testing::Test {
   // that no other process has its name. Started, it records its process id; a "sleep"
   // program then runs for half a minute, a "quick" one ends at once, an "exit3" one exits
   // with 3, a "crash" one ends as a crash does (testsupport::EndAsACrash), and a "tree"
-  // one starts the command of its StartsWith file and sleeps; a "parent" one starts it and
-  // ends. A "talk" program writes its Says text one byte at a time, the first half to
-  // standard output, the rest to standard error, and exits with 3 ("talk0": 0); a "flood" one writes
-  // kFloodRecords numbered records. Returns its path.
+  // one starts the command of its StartsWith file and sleeps; a "parent" one starts it, with
+  // its own standard output and error, and ends. A "talk" program writes its Says text one
+  // byte at a time, the first half to standard output, the rest to standard error, and exits
+  // with 3 ("talk0": 0); a "flood" one writes kFloodRecords numbered records. Returns its
+  // path.
   std::string NewProgram(const std::string& kind);
   // A "tree" or "parent" program at `path` starts `command` as its own child.
   void StartsWith(const std::string& path, const std::string& command) const;

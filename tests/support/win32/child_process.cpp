@@ -45,6 +45,23 @@ bool ChildProcess::Kill() {
   return gone;
 }
 
+bool StartHoldingOutput(const std::string& commandLine) {
+  std::string writable = commandLine;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION created{};
+  if (!::CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &created))
+    return false;
+  ::CloseHandle(created.hThread);
+  ::CloseHandle(created.hProcess);
+  return true;
+}
+
 bool ProcessIdInUse(std::uint32_t id) {
   const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
   if (process == nullptr) return false;
