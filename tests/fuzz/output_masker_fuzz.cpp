@@ -31,7 +31,9 @@ std::string MaskPlainly(const Replacements& replacements, std::string_view text)
     const hvs::Replacement* best = nullptr;
     for (const auto& replacement : replacements) {
       const std::string& secret = replacement.first;
-      if (secret.empty() || text.compare(at, secret.size(), secret) != 0) continue;
+      if (secret.empty() || text[at] != secret.front() ||
+          text.compare(at, secret.size(), secret) != 0)
+        continue;
       if (!best || secret.size() > best->first.size()) best = &replacement;
     }
     if (best) {
