@@ -203,10 +203,10 @@ std::optional<CronExpression> CronExpression::Parse(std::string_view text, std::
     return std::nullopt;
   }
   CronExpression cron;
-  const FieldRule* specs[] = {&kMinute, &kHour, &kDayOfMonth, &kMonth, &kWeekday};
+  const FieldRule* rules[] = {&kMinute, &kHour, &kDayOfMonth, &kMonth, &kWeekday};
   std::uint64_t bits[5];
   for (int i = 0; i < 5; ++i) {
-    if (!ParseField(fields[i], *specs[i], bits[i], error)) return std::nullopt;
+    if (!ParseField(fields[i], *rules[i], bits[i], error)) return std::nullopt;
     if (i) cron.text_ += ' ';
     cron.text_ += fields[i];
   }
